@@ -1,0 +1,54 @@
+// In-memory raster image with clamped, checked single-pixel access.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace likeness {
+
+// Pixel offsets are signed 32-bit values, so no image may hold more than 2^31 - 1 bytes.
+constexpr std::int64_t kMaxImageBytes = INT32_MAX;
+
+// One raster image. Rows run top first with no filler between them; an 8-bit pixel is one grey
+// byte, a 24-bit pixel is three bytes r, g, b.
+struct Image {
+    int width;
+    int height;
+    int depth;           // bits per pixel: 8 or 24
+    std::uint8_t* data;  // owned; (depth / 8) * width * height bytes
+};
+
+// One pixel value. For 8-bit images r is the grey level.
+struct Pixel {
+    int r;
+    int g;
+    int b;
+};
+
+// Multiplies two sizes of 0 or more; false when the product would exceed kMaxImageBytes.
+bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product);
+
+// A new image with an uninitialised buffer, or nullptr for a negative side, a depth other than
+// 8 or 24, a buffer beyond kMaxImageBytes or exhausted memory.
+Image* createImage(int width, int height, int depth);
+void disposeImage(Image* image);
+
+// Reads the pixel at (x, y), pulling each coordinate to the nearest border first. Returns 1 for
+// a pixel inside the image, 0 when a coordinate was pulled in, -1 for no image, an empty image
+// or an unsupported depth (out untouched).
+int getPixel(const Image* image, int x, int y, Pixel* out);
+
+// Stores the pixel at (x, y) with each component clamped to 0..255; an 8-bit image keeps r only.
+// Returns 1 when stored, 0 for a position outside the image, -1 for no image or another depth.
+int setPixel(Image* image, int x, int y, const Pixel* in);
+
+// Owns an image and releases it with disposeImage.
+struct ImageDeleter {
+    void operator()(Image* image) const { disposeImage(image); }
+};
+using ImagePtr = std::unique_ptr<Image, ImageDeleter>;
+
+// value clamped to 0..max.
+int correctValue(int value, int max);
+
+}  // namespace likeness

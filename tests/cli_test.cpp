@@ -1,0 +1,148 @@
+// Runs the built likeness program and checks its output bytes and exit status.
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "bmp_bytes.h"
+
+namespace {
+
+using testing_bmp::Bytes;
+
+struct ToolRun {
+    std::string output;
+    int status;
+};
+
+ToolRun runTool(const std::string& arguments) {
+    std::string command = std::string(LIKENESS_EXE) + " " + arguments;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ToolRun run{"", -1};
+    if (pipe == nullptr) return run;
+    std::array<char, 4096> buffer{};
+    std::size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        run.output.append(buffer.data(), got);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// The Shift_JIS bytes of a UTF-8 text, converted here rather than copied from the program.
+std::string shiftJIS(const std::string& utf8) {
+    iconv_t converter = iconv_open("CP932", "UTF-8");
+    EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
+    std::string in = utf8;
+    std::string out(in.size() * 2, '\0');
+    char* inPointer = in.data();
+    char* outPointer = out.data();
+    std::size_t inLeft = in.size();
+    std::size_t outLeft = out.size();
+    EXPECT_NE(iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft),
+              static_cast<std::size_t>(-1));
+    iconv_close(converter);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string greyFile(const std::string& name, int width, int height, std::uint8_t level) {
+    return testing_bmp::writeFile(
+        name, testing_bmp::greyBmp(width, height,
+                                   Bytes(static_cast<std::size_t>(width * height), level)));
+}
+
+TEST(Tool, FewerThanTwoNamesPrintsTheUsage) {
+    const std::string expected = shiftJIS("パラメータが足りません") + "\n" +
+                                 "likeness <read image file(1) name> <read image file(2) name>\n";
+    for (const char* arguments : {"", "one.bmp"}) {
+        ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.output, expected);
+        EXPECT_EQ(run.status, 1);
+    }
+}
+
+TEST(Tool, UnreadableFilesAreNamedByTheirPosition) {
+    const std::string good = greyFile("good.bmp", 8, 8, 1);
+    const std::string missing = testing_bmp::tempPath("missing.bmp");
+    const std::string cut = testing_bmp::writeFile("cut.bmp", Bytes{'B', 'M', 0});
+
+    ToolRun run = runTool(missing + " " + missing);
+    EXPECT_EQ(run.output, shiftJIS("入力１の画像データが読めません"));
+    EXPECT_EQ(run.status, 1);
+    run = runTool(cut + " " + good);
+    EXPECT_EQ(run.output, shiftJIS("入力１の画像データが読めません"));
+    EXPECT_EQ(run.status, 1);
+    run = runTool(good + " " + cut);
+    EXPECT_EQ(run.output, shiftJIS("入力２の画像データが読めません"));
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST(Tool, RefusesPairsThatCannotBeCompared) {
+    testing_bmp::Layout colourLayout;
+    colourLayout.width = 16;
+    colourLayout.height = 16;
+    colourLayout.bits = 24;
+    colourLayout.rows = Bytes(16 * 16 * 3, 0);
+    const std::string colour =
+        testing_bmp::writeFile("colour.bmp", testing_bmp::bmpBytes(colourLayout));
+    const std::string wide = greyFile("wide.bmp", 16, 8, 0);
+    const std::string tall = greyFile("tall.bmp", 8, 16, 0);
+    const std::string odd = greyFile("odd.bmp", 12, 8, 0);
+
+    const std::string monochrome = shiftJIS("このプログラムはモノクロのみ対応しています") + "\n";
+    ToolRun run = runTool(wide + " " + colour);  // the depth is checked before the size
+    EXPECT_EQ(run.output, monochrome);
+    EXPECT_EQ(run.status, 1);
+    run = runTool(colour + " " + colour);
+    EXPECT_EQ(run.output, monochrome);
+
+    run = runTool(wide + " " + tall);
+    EXPECT_EQ(run.output,
+              shiftJIS("２つの画像のサイズが合いません．同じサイズの画像を使って下さい") +
+                  "\n(1)H:8, W:16 <=> (2)H:16, W:8\n");
+    EXPECT_EQ(run.status, 1);
+
+    run = runTool(odd + " " + odd);
+    EXPECT_EQ(run.output, shiftJIS("画像のサイズが小領域サイズ 8 で割り切れません(H:8, W:12)\n"));
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST(Tool, PrintsTheMeanOfTheBlocks) {
+    const std::string grey = greyFile("grey.bmp", 16, 8, 77);
+    ToolRun run = runTool(grey + " " + grey + " ignored.bmp");
+    EXPECT_EQ(run.output, "SSIM: 1.000000\n");
+    EXPECT_EQ(run.status, 0);
+
+    // Left block equal, right block 0 against 255: (1 + 6.5025 / 65031.5025) / 2.
+    Bytes left(16 * 8, 77);
+    Bytes right(16 * 8, 77);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 8; x < 16; ++x) left[y * 16 + x] = 0, right[y * 16 + x] = 255;
+    }
+    const std::string first = testing_bmp::writeFile("left.bmp", testing_bmp::greyBmp(16, 8, left));
+    const std::string second =
+        testing_bmp::writeFile("right.bmp", testing_bmp::greyBmp(16, 8, right));
+    run = runTool(first + " " + second);
+    EXPECT_EQ(run.output, "SSIM: 0.500050\n");
+    EXPECT_EQ(run.status, 0);
+
+    const std::string empty = greyFile("empty.bmp", 0, 0, 0);
+    run = runTool(empty + " " + empty);
+    EXPECT_EQ(run.output, "SSIM: nan\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(Tool, AResultThatCannotBeWrittenIsAFailure) {
+    const std::string grey = greyFile("full.bmp", 8, 8, 5);
+    const std::string command =
+        std::string(LIKENESS_EXE) + " " + grey + " " + grey + " > /dev/full";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+}  // namespace
