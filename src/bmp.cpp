@@ -1,5 +1,6 @@
 #include "bmp.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <utility>
@@ -174,6 +175,72 @@ int readBMPstream(std::FILE* file, Image** out) {
     return readRows(file, grey, image);
 }
 
+constexpr std::uint32_t kFileHeaderSize = 14;
+// Written as the plain number 300 in the field's unit, pixels per metre.
+constexpr std::uint32_t kWrittenResolution = 300;
+// Pixels converted per fwrite call when writing rows.
+constexpr int kWriteChunkPixels = 1024;
+
+// The two headers of a written file; true when the stream took every byte.
+bool writeHeaders(std::FILE* file, const Image* image, std::uint32_t pixelOffset,
+                  std::uint32_t fileSize) {
+    bool ok = fwriteWORD(kSignature, file) && fwriteDWORD(fileSize, file) && fwriteWORD(0, file) &&
+              fwriteWORD(0, file) && fwriteDWORD(pixelOffset, file);
+    ok = ok && fwriteDWORD(kWindowsHeaderSize, file) &&
+         fwriteDWORD(static_cast<std::uint32_t>(image->width), file) &&
+         fwriteDWORD(static_cast<std::uint32_t>(image->height), file) && fwriteWORD(1, file) &&
+         fwriteWORD(static_cast<unsigned>(image->depth), file);
+    // Compression, image size, resolutions, colours used, colours important.
+    for (std::uint32_t field : {0u, 0u, kWrittenResolution, kWrittenResolution, 0u, 0u}) {
+        ok = ok && fwriteDWORD(field, file);
+    }
+    return ok;
+}
+
+// Entry i is grey level i; its reserved byte is i as well, which files written earlier carry.
+bool writeGreyPalette(std::FILE* file) {
+    for (int i = 0; i < kPaletteCapacity; ++i) {
+        const std::uint8_t entry[4] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i)};
+        if (std::fwrite(entry, 1, sizeof entry, file) != sizeof entry) return false;
+    }
+    return true;
+}
+
+// One image row in file order (blue, green, red for 24 bits), then zero filler up to stride.
+bool writeRow(std::FILE* file, const Image* image, int y, std::int64_t stride) {
+    const int bytesPerPixel = image->depth / 8;
+    std::array<std::uint8_t, kWriteChunkPixels * 3> chunk{};
+    for (int x0 = 0; x0 < image->width; x0 += kWriteChunkPixels) {
+        const int count = std::min(kWriteChunkPixels, image->width - x0);
+        std::uint8_t* out = chunk.data();
+        for (int x = x0; x < x0 + count; ++x) {
+            Pixel pixel{0, 0, 0};
+            getPixel(image, x, y, &pixel);
+            if (bytesPerPixel == 3) {
+                *out++ = static_cast<std::uint8_t>(pixel.b);
+                *out++ = static_cast<std::uint8_t>(pixel.g);
+            }
+            *out++ = static_cast<std::uint8_t>(pixel.r);
+        }
+        const std::size_t bytes = static_cast<std::size_t>(out - chunk.data());
+        if (std::fwrite(chunk.data(), 1, bytes, file) != bytes) return false;
+    }
+    const std::int64_t filler = stride - std::int64_t{image->width} * bytesPerPixel;
+    for (std::int64_t i = 0; i < filler; ++i) {
+        if (std::fputc(0, file) == EOF) return false;
+    }
+    return true;
+}
+
+// Rows from the bottom of the picture to the top.
+bool writeRows(std::FILE* file, const Image* image, std::int64_t stride) {
+    for (int y = image->height - 1; y >= 0; --y) {
+        if (!writeRow(file, image, y, stride)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int readBMPfile(const char* path, Image** out) {
@@ -182,6 +249,37 @@ int readBMPfile(const char* path, Image** out) {
     int result = readBMPstream(file, out);
     std::fclose(file);
     return result;
+}
+
+int writeBMPfile(const char* path, const Image* image) {
+    if (image == nullptr || image->data == nullptr) return 1;
+    if (image->depth != 8 && image->depth != 24) return 1;
+    const std::int64_t stride = rowStride(image->width, image->depth);
+    const int paletteLength = image->depth == 8 ? kPaletteCapacity : 0;
+    const std::int64_t pixelOffset = kFileHeaderSize + kWindowsHeaderSize + 4 * paletteLength;
+    // At most 2^31 - 1 pixel bytes, but a narrow image's filler can take the file past what the
+    // 32-bit size field can state.
+    const std::int64_t fileSize = pixelOffset + stride * image->height;
+    if (fileSize > UINT32_MAX) return 1;
+
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return 1;
+    bool ok = writeHeaders(file, image, static_cast<std::uint32_t>(pixelOffset),
+                           static_cast<std::uint32_t>(fileSize));
+    if (paletteLength > 0) ok = ok && writeGreyPalette(file);
+    ok = ok && writeRows(file, image, stride);
+    // A full disk often shows only when the buffer is flushed on closing.
+    if (std::fclose(file) != 0) ok = false;
+    return ok ? 0 : 1;
+}
+
+int fwriteWORD(unsigned value, std::FILE* stream) {
+    return std::fputc(static_cast<int>(value & 0xFF), stream) != EOF &&
+           std::fputc(static_cast<int>(value >> 8 & 0xFF), stream) != EOF;
+}
+
+int fwriteDWORD(std::uint32_t value, std::FILE* stream) {
+    return fwriteWORD(value & 0xFFFF, stream) && fwriteWORD(value >> 16, stream);
 }
 
 int freadWORD(std::uint16_t* value, std::FILE* stream) {
