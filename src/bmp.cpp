@@ -149,8 +149,10 @@ int readRow(std::FILE* file, const GreyTable& grey, std::uint8_t* row, std::size
 int readRows(std::FILE* file, const GreyTable& grey, Image* image) {
     const std::size_t pixels = static_cast<std::size_t>(image->width);
     const std::size_t rowBytes = pixels * static_cast<std::size_t>(image->depth / 8);
-    const std::int64_t filler =
-        rowStride(image->width, image->depth) - static_cast<std::int64_t>(rowBytes);
+    const std::int64_t stride = rowStride(image->width, image->depth);
+    // Rows of no bytes need no data, however many a header claims.
+    if (stride == 0) return kBMPOk;
+    const std::int64_t filler = stride - static_cast<std::int64_t>(rowBytes);
     for (int y = image->height - 1; y >= 0; --y) {
         std::uint8_t* row = image->data + static_cast<std::size_t>(y) * rowBytes;
         if (readRow(file, grey, row, pixels, image->depth) != kBMPOk) return kBMPBadPixels;
@@ -210,7 +212,7 @@ bool writeGreyPalette(std::FILE* file) {
 // One image row in file order (blue, green, red for 24 bits), then zero filler up to stride.
 bool writeRow(std::FILE* file, const Image* image, int y, std::int64_t stride) {
     const int bytesPerPixel = image->depth / 8;
-    std::array<std::uint8_t, kWriteChunkPixels * 3> chunk{};
+    std::array<std::uint8_t, kWriteChunkPixels * 3> chunk;  // only the filled part is written
     for (int x0 = 0; x0 < image->width; x0 += kWriteChunkPixels) {
         const int count = std::min(kWriteChunkPixels, image->width - x0);
         std::uint8_t* out = chunk.data();
@@ -235,6 +237,7 @@ bool writeRow(std::FILE* file, const Image* image, int y, std::int64_t stride) {
 
 // Rows from the bottom of the picture to the top.
 bool writeRows(std::FILE* file, const Image* image, std::int64_t stride) {
+    if (stride == 0) return true;
     for (int y = image->height - 1; y >= 0; --y) {
         if (!writeRow(file, image, y, stride)) return false;
     }

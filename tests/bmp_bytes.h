@@ -113,7 +113,7 @@ inline std::string writeFile(const std::string& name, const Bytes& bytes) {
     std::string path = tempPath(name);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
     return path;

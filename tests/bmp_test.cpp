@@ -57,17 +57,32 @@ TEST(ReadBMP, ReportsFilesThatCannotBeOpenedOrAreEmpty) {
 }
 
 TEST(ReadBMP, AFileCutAnywhereIsRefusedByWhereItEnds) {
-    const Bytes whole = smallGrey();
-    const std::size_t rowsStart = 14 + 40 + 256 * 4;
-    ASSERT_EQ(whole.size(), rowsStart + 8);
-    for (std::size_t length = 0; length < whole.size(); ++length) {
-        ReadResult result = readBytes(Bytes(whole.begin(), whole.begin() + length));
-        int expected = length < 2 ? kBMPEmpty : length < rowsStart ? kBMPBadHeader : kBMPBadPixels;
-        EXPECT_EQ(result.code, expected) << "cut at " << length;
-        // Only a failure inside the rows hands over an image.
-        EXPECT_EQ(result.image != nullptr, length >= rowsStart) << "cut at " << length;
+    Layout core = layoutOf(3, 2, 8);  // one filler byte per row
+    core.headerSize = 12;
+    core.palette = testing_bmp::greyPalette(3);
+    core.rows = {1, 2, 3, 0, 4, 5, 6, 0};
+    Layout colour = layoutOf(5, 2, 24);  // one filler byte per row
+    colour.rows = Bytes(32, 9);
+    for (const Layout& layout : {layoutOf(2, 2, 8), core, colour}) {
+        Layout complete = layout;
+        if (complete.bits == 8 && complete.palette.empty()) {
+            complete.palette = testing_bmp::greyPalette();
+            complete.rows = {30, 40, 0, 0, 10, 20, 0, 0};
+        }
+        const Bytes whole = testing_bmp::bmpBytes(complete);
+        const std::size_t rowsStart = 14 + complete.headerSize + complete.palette.size();
+        for (std::size_t length = 0; length < whole.size(); ++length) {
+            ReadResult result = readBytes(Bytes(whole.begin(), whole.begin() + length));
+            int expected = length < 2           ? kBMPEmpty
+                           : length < rowsStart ? kBMPBadHeader
+                                                : kBMPBadPixels;
+            EXPECT_EQ(result.code, expected) << "cut at " << length;
+            // Only a failure inside the rows hands over an image.
+            EXPECT_EQ(result.image != nullptr, length >= rowsStart) << "cut at " << length;
+        }
+        EXPECT_EQ(codeOf(whole), kBMPOk);
     }
-    ReadResult result = readBytes(whole);
+    ReadResult result = readBytes(smallGrey());
     ASSERT_EQ(result.code, kBMPOk);
     EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{10, 20, 30, 40}));
 }
@@ -199,6 +214,13 @@ TEST(ReadBMP, SidesWithoutAnImageAreRefusedWithoutOne) {
     large.palette = testing_bmp::greyPalette();
     large.rows = Bytes(100, 1);
     EXPECT_EQ(codeOf(testing_bmp::bmpBytes(large)), kBMPBadPixels);
+
+    // No columns but 2^31 - 1 rows: an empty image, read without walking the rows.
+    ReadResult empty = readBytes(testing_bmp::bmpBytes(layoutOf(0, INT32_MAX, 24)));
+    ASSERT_EQ(empty.code, kBMPOk);
+    EXPECT_EQ(empty.image->height, INT32_MAX);
+    const std::string copy = testing_bmp::tempPath("empty-copy.bmp");
+    EXPECT_EQ(writeBMPfile(copy.c_str(), empty.image.get()), 0);
 }
 
 TEST(ReadBMP, ThePixelOffsetAndTrailingBytesAreIgnored) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "bmp_bytes.h"
@@ -143,6 +144,62 @@ TEST(Tool, AResultThatCannotBeWrittenIsAFailure) {
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+// Hostile headers: sides beyond what an image can hold, colour counts beyond the palette, a large
+// image announced with a few bytes given. Each is a refusal of the first file, and nothing worse.
+TEST(Tool, HostileFilesAreRefusedCleanly) {
+    auto layout = [](std::int32_t width, std::int32_t height, std::uint32_t bits) {
+        testing_bmp::Layout result;
+        result.width = width;
+        result.height = height;
+        result.bits = bits;
+        result.palette = bits == 8 ? testing_bmp::greyPalette() : Bytes{};
+        result.rows = Bytes(64, 3);
+        return result;
+    };
+    testing_bmp::Layout core = layout(65535, 65535, 24);
+    core.headerSize = 12;
+    testing_bmp::Layout hugePalette = layout(8, 8, 8);
+    hugePalette.coloursUsed = 0x12345678;
+    const testing_bmp::Layout hostile[] = {
+        core,
+        layout(3000000, 2000000, 24),
+        layout(8, INT32_MIN, 8),
+        layout(-8, 8, 8),
+        layout(40000, 40000, 8),
+        layout(8, 40000, 24),
+        hugePalette,
+    };
+    const std::string good = greyFile("hostile-good.bmp", 8, 8, 1);
+    for (const testing_bmp::Layout& file : hostile) {
+        const std::string path = testing_bmp::writeFile("hostile.bmp", testing_bmp::bmpBytes(file));
+        ToolRun run = runTool(path + " " + good);
+        EXPECT_EQ(run.output, shiftJIS("入力１の画像データが読めません"))
+            << file.width << " x " << file.height;
+        EXPECT_EQ(run.status, 1);
+    }
+}
+
+// Whatever a file of the bmpsuite corpus holds, the tool ends with one of its refusals.
+TEST(Tool, EveryBmpsuiteFileEndsInARefusal) {
+    const std::string good = greyFile("suite-good.bmp", 8, 8, 1);
+    const std::string unreadable = shiftJIS("入力２の画像データが読めません");
+    const std::string monochrome = shiftJIS("このプログラムはモノクロのみ対応しています") + "\n";
+    const std::string sizes =
+        shiftJIS("２つの画像のサイズが合いません．同じサイズの画像を使って下さい");
+    int files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(
+             std::string(LIKENESS_TEST_DATA) + "/bmpsuite")) {
+        if (entry.path().extension() != ".bmp") continue;
+        ToolRun run = runTool(good + " " + entry.path().string());
+        const bool refused = run.output == unreadable || run.output == monochrome ||
+                             run.output.rfind(sizes + "\n(1)H:8, W:8 <=> (2)H:", 0) == 0;
+        EXPECT_TRUE(refused) << entry.path() << ": " << run.output;
+        EXPECT_EQ(run.status, 1) << entry.path();
+        ++files;
+    }
+    EXPECT_EQ(files, 60);
 }
 
 }  // namespace
