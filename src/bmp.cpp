@@ -29,6 +29,13 @@ struct Header {
 // 0, so every index has a defined value: black.
 using GreyTable = std::array<std::uint8_t, kPaletteCapacity>;
 
+bool isIdentity(const GreyTable& grey) {
+    for (int i = 0; i < kPaletteCapacity; ++i) {
+        if (grey[static_cast<std::size_t>(i)] != i) return false;
+    }
+    return true;
+}
+
 std::int64_t rowStride(std::int64_t width, int bits) {
     switch (bits) {
         case 1:
@@ -131,13 +138,16 @@ int readPalette(std::FILE* file, const Header& header, GreyTable* grey) {
     return kBMPOk;
 }
 
-// Reads one stored row into the image row it belongs to, turning it into image order.
-int readRow(std::FILE* file, const GreyTable& grey, std::uint8_t* row, std::size_t pixels,
+// Reads one stored row into the image row it belongs to, turning it into image order. grey is
+// null when the palette maps every index to itself, as a grey palette does.
+int readRow(std::FILE* file, const GreyTable* grey, std::uint8_t* row, std::size_t pixels,
             int bits) {
     const std::size_t bytes = pixels * static_cast<std::size_t>(bits / 8);
     if (std::fread(row, 1, bytes, file) != bytes) return kBMPBadPixels;
     if (bits == 8) {
-        for (std::size_t x = 0; x < pixels; ++x) row[x] = grey[row[x]];
+        if (grey != nullptr) {
+            for (std::size_t x = 0; x < pixels; ++x) row[x] = (*grey)[row[x]];
+        }
     } else {
         // Stored blue, green, red; kept red, green, blue.
         for (std::size_t x = 0; x < bytes; x += 3) std::swap(row[x], row[x + 2]);
@@ -146,7 +156,7 @@ int readRow(std::FILE* file, const GreyTable& grey, std::uint8_t* row, std::size
 }
 
 // Fills the image from the rows, which run from the bottom of the picture to the top.
-int readRows(std::FILE* file, const GreyTable& grey, Image* image) {
+int readRows(std::FILE* file, const GreyTable* grey, Image* image) {
     const std::size_t pixels = static_cast<std::size_t>(image->width);
     const std::size_t rowBytes = pixels * static_cast<std::size_t>(image->depth / 8);
     const std::int64_t stride = rowStride(image->width, image->depth);
@@ -174,7 +184,7 @@ int readBMPstream(std::FILE* file, Image** out) {
     Image* image = createImage(header.width, header.height, header.bits);
     if (image == nullptr) return kBMPBadHeader;
     *out = image;
-    return readRows(file, grey, image);
+    return readRows(file, isIdentity(grey) ? nullptr : &grey, image);
 }
 
 constexpr std::uint32_t kFileHeaderSize = 14;

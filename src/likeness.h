@@ -1,6 +1,9 @@
 // Structural similarity (SSIM) of two grey images over a grid of 8 x 8 blocks.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "image.h"
 
 namespace likeness {
@@ -22,8 +25,18 @@ int checkPair(const Image* first, const Image* second);
 
 // SSIM of the 8 x 8 block whose top-left pixel is (x0, y0) in first against the same block of
 // second. Reads the red component (the grey level of 8-bit images); pixels past the border
-// repeat the nearest border pixel.
+// repeat the nearest border pixel. Blocks wholly inside two 8-bit images take fastBlockSSIM,
+// all others plainBlockSSIM; both give the same bits.
 double calculate_ssim(const Image* first, const Image* second, int x0, int y0);
+
+// The block SSIM computed literally, in two passes of double arithmetic over getPixel: the
+// reference, for any block of any image.
+double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0);
+
+// The block SSIM from exact integer sums over two blocks of 8-bit grey levels, each given by its
+// top-left byte and the bytes from one row to the next.
+double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
+                     std::size_t secondStride);
 
 // Mean of calculate_ssim over every block of two images that passed checkPair, block rows top
 // first and each row from the left. Images without blocks give a not-a-number.

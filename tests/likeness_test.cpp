@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <random>
+#include <vector>
 
 namespace likeness {
 namespace {
@@ -82,6 +84,63 @@ TEST(BlockSSIM, TrueColourImagesAreMeasuredByTheirRedComponent) {
     ImagePtr reference = greyImage(8, 8, [](int x, int y) { return x * y; });
     EXPECT_EQ(calculate_ssim(colour.get(), reference.get(), 0, 0),
               calculate_ssim(grey.get(), reference.get(), 0, 0));
+}
+
+bool fastEqualsPlain(const Image* first, const Image* second) {
+    return fastBlockSSIM(first->data, 8, second->data, 8) == plainBlockSSIM(first, second, 0, 0);
+}
+
+// The fast score must give the plain two-pass score bit for bit, on any pair of blocks.
+TEST(FastBlockSSIM, GivesThePlainScoreBitForBitOnRandomBlocks) {
+    std::mt19937 random(20261207);
+    std::uniform_int_distribution<int> level(0, 255);
+    std::uniform_int_distribution<int> spread(0, 60);
+    for (int round = 0; round < 5000; ++round) {
+        // Textures from flat to wild; the second block is either unrelated or a noisy copy.
+        const int centre = level(random);
+        const int width = spread(random);
+        std::vector<int> a(64);
+        std::vector<int> b(64);
+        for (int i = 0; i < 64; ++i) {
+            a[i] = correctValue(centre + level(random) % (2 * width + 1) - width, 255);
+            b[i] = round % 2 ? level(random) : correctValue(a[i] + spread(random) - 30, 255);
+        }
+        ImagePtr first = greyImage(8, 8, [&](int x, int y) { return a[8 * y + x]; });
+        ImagePtr second = greyImage(8, 8, [&](int x, int y) { return b[8 * y + x]; });
+        ASSERT_TRUE(fastEqualsPlain(first.get(), second.get())) << "round " << round;
+    }
+}
+
+TEST(FastBlockSSIM, GivesThePlainScoreBitForBitOnExtremeBlocks) {
+    const std::vector<std::function<int(int, int)>> extremes = {
+        [](int, int) { return 0; },
+        [](int, int) { return 255; },
+        [](int, int) { return 128; },
+        [](int x, int y) { return 8 * y + x; },
+        [](int x, int y) { return 255 - (8 * y + x); },
+        [](int x, int y) { return (x + y) % 2 * 255; },
+        [](int x, int) { return x < 4 ? 0 : 255; },
+        [](int x, int y) { return x == 0 && y == 0 ? 255 : 0; },
+    };
+    for (const auto& levelA : extremes) {
+        for (const auto& levelB : extremes) {
+            ImagePtr first = greyImage(8, 8, levelA);
+            ImagePtr second = greyImage(8, 8, levelB);
+            EXPECT_TRUE(fastEqualsPlain(first.get(), second.get()));
+        }
+    }
+}
+
+TEST(BlockSSIM, InsideBlocksOfImagesOfOtherWidthsUseTheirOwnRows) {
+    ImagePtr wide = greyImage(24, 16, [](int x, int y) { return (x * 37 + y * 11) % 256; });
+    ImagePtr narrow = greyImage(16, 16, [](int x, int y) { return (x * 5 + y * 91) % 256; });
+    for (auto [x0, y0] : {std::pair{0, 0}, {8, 8}, {3, 5}, {8, 0}}) {
+        EXPECT_EQ(calculate_ssim(wide.get(), narrow.get(), x0, y0),
+                  plainBlockSSIM(wide.get(), narrow.get(), x0, y0));
+    }
+    // Past the border of the narrow image: edge replication through the plain score.
+    EXPECT_EQ(calculate_ssim(wide.get(), narrow.get(), 12, 8),
+              plainBlockSSIM(wide.get(), narrow.get(), 12, 8));
 }
 
 TEST(MeanSSIM, AveragesEveryBlockOfTheGrid) {
