@@ -122,7 +122,7 @@ double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
     return plainBlockSSIM(first, second, x0, y0);
 }
 
-double meanSSIM(const Image* first, const Image* second) {
+double meanSSIM(const Image* first, const Image* second, double* scores) {
     const int blocks = (first->height / kBlockSize) * (first->width / kBlockSize);
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
     if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();
@@ -130,8 +130,10 @@ double meanSSIM(const Image* first, const Image* second) {
     double sum = 0.0;
     for (int y0 = 0; y0 + kBlockSize <= first->height; y0 += kBlockSize) {
         for (int x0 = 0; x0 + kBlockSize <= first->width; x0 += kBlockSize) {
-            sum += fastBlockSSIM(blockStart(first, x0, y0), stride, blockStart(second, x0, y0),
-                                 stride);
+            const double score = fastBlockSSIM(blockStart(first, x0, y0), stride,
+                                               blockStart(second, x0, y0), stride);
+            if (scores != nullptr) *scores++ = score;
+            sum += score;
         }
     }
     return sum / blocks;

@@ -39,7 +39,8 @@ double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const s
                      std::size_t secondStride);
 
 // Mean of calculate_ssim over every block of two images that passed checkPair, block rows top
-// first and each row from the left. Images without blocks give a not-a-number.
-double meanSSIM(const Image* first, const Image* second);
+// first and each row from the left. Images without blocks give a not-a-number. When scores is
+// given it receives every block's score in that order, (height / 8) * (width / 8) of them.
+double meanSSIM(const Image* first, const Image* second, double* scores = nullptr);
 
 }  // namespace likeness

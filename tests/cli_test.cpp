@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "bmp_bytes.h"
@@ -19,8 +21,8 @@ struct ToolRun {
     int status;
 };
 
-ToolRun runTool(const std::string& arguments) {
-    std::string command = std::string(LIKENESS_EXE) + " " + arguments;
+ToolRun runProgram(const std::string& program, const std::string& arguments) {
+    std::string command = program + " " + arguments;
     std::FILE* pipe = popen(command.c_str(), "r");
     ToolRun run{"", -1};
     if (pipe == nullptr) return run;
@@ -31,6 +33,13 @@ ToolRun runTool(const std::string& arguments) {
     int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+ToolRun runTool(const std::string& arguments) {
+    return runProgram(LIKENESS_EXE, arguments);
+}
+ToolRun runMap(const std::string& arguments) {
+    return runProgram(LIKENESS_MAP_EXE, arguments);
 }
 
 // The Shift_JIS bytes of a UTF-8 text, converted here rather than copied from the program.
@@ -200,6 +209,61 @@ TEST(Tool, EveryBmpsuiteFileEndsInARefusal) {
         ++files;
     }
     EXPECT_EQ(files, 60);
+}
+
+TEST(Map, RefusesAsTheToolDoesAndNeedsThreeNames) {
+    const std::string good = greyFile("map-good.bmp", 8, 8, 1);
+    ToolRun run = runMap(good + " " + good);
+    EXPECT_EQ(run.output, shiftJIS("パラメータが足りません") + "\n" +
+                              "likeness-map <read image file(1) name> <read image file(2) name> "
+                              "<write map file name>\n");
+    EXPECT_EQ(run.status, 1);
+
+    const std::string odd = greyFile("map-odd.bmp", 12, 8, 0);
+    const std::string map = testing_bmp::tempPath("refused-map.bmp");
+    for (const std::string& pair : {odd + " " + odd, good + " " + odd, "missing.bmp " + good}) {
+        ToolRun tool = runTool(pair);
+        run = runMap(pair + " " + map);
+        EXPECT_EQ(run.output, tool.output) << pair;
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_FALSE(std::filesystem::exists(map));
+}
+
+TEST(Map, IsWhiteExceptWhereTheImagesDiffer) {
+    // 24 x 16: six blocks, of which only the one at (8, 8) differs, 0 against 255.
+    Bytes first(24 * 16);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<std::uint8_t>(i * 7 % 256);
+    Bytes second = first;
+    for (int y = 8; y < 16; ++y) {
+        for (int x = 8; x < 16; ++x) first[y * 24 + x] = 0, second[y * 24 + x] = 255;
+    }
+    const std::string a = testing_bmp::writeFile("map-a.bmp", testing_bmp::greyBmp(24, 16, first));
+    const std::string b = testing_bmp::writeFile("map-b.bmp", testing_bmp::greyBmp(24, 16, second));
+    const std::string map = testing_bmp::tempPath("map.bmp");
+    ToolRun run = runMap(a + " " + b + " " + map);
+    EXPECT_EQ(run.output, runTool(a + " " + b).output);
+    EXPECT_EQ(run.status, 0);
+
+    // Grey palette written, then rows of 24 bytes (no filler), bottom row first.
+    std::ifstream in(map, std::ios::binary);
+    const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 1078u + 24 * 16);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24; ++x) {
+            const int level = bytes[1078 + (15 - y) * 24 + x];
+            const bool differs = x >= 8 && x < 16 && y >= 8;
+            EXPECT_EQ(level, differs ? 0 : 255) << x << ", " << y;  // round(255 * 0.0001) is 0
+        }
+    }
+}
+
+TEST(Map, AMapThatCannotBeWrittenIsAFailure) {
+    const std::string good = greyFile("map-unwritable.bmp", 8, 8, 1);
+    ToolRun run = runMap(good + " " + good + " /nonexistent/folder/map.bmp");
+    EXPECT_EQ(run.output, "SSIM: 1.000000\n" + shiftJIS("出力画像が書き込めません") + "\n");
+    EXPECT_EQ(run.status, 1);
 }
 
 }  // namespace

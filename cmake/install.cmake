@@ -1,0 +1,42 @@
+# Installs the programs, the manual page, the library with its headers (under include/likeness),
+# a CMake package (find_package(likeness CONFIG), target likeness::likeness) and a pkg-config
+# file, and describes the Debian package that cpack -G DEB makes of them.
+include(CMakePackageConfigHelpers)
+
+set(LIKENESS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/likeness)
+set(LIKENESS_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS likeness EXPORT likenessTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/likeness)
+install(TARGETS likeness-tool likeness-map RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES man/likeness.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+install(EXPORT likenessTargets NAMESPACE likeness:: DESTINATION ${LIKENESS_CMAKE_DIR})
+configure_package_config_file(cmake/likenessConfig.cmake.in
+  ${CMAKE_CURRENT_BINARY_DIR}/likenessConfig.cmake INSTALL_DESTINATION ${LIKENESS_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/likenessConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/likenessConfig.cmake
+  ${CMAKE_CURRENT_BINARY_DIR}/likenessConfigVersion.cmake DESTINATION ${LIKENESS_CMAKE_DIR})
+
+# The prefix is found from where the .pc file lies, so that any install prefix works.
+file(RELATIVE_PATH LIKENESS_PC_TO_PREFIX /${LIKENESS_PKGCONFIG_DIR} /)
+string(REGEX REPLACE "/$" "" LIKENESS_PC_TO_PREFIX "${LIKENESS_PC_TO_PREFIX}")
+configure_file(cmake/likeness.pc.in ${CMAKE_CURRENT_BINARY_DIR}/likeness.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/likeness.pc DESTINATION ${LIKENESS_PKGCONFIG_DIR})
+
+set(CPACK_PACKAGE_NAME likeness)
+set(CPACK_PACKAGE_VENDOR "likeness maintainers")
+set(CPACK_PACKAGE_CONTACT "likeness maintainers <maintainers@likeness.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+  "likeness prints the structural similarity (SSIM) of two 8-bit grey BMP files, averaged over
+non-overlapping 8 x 8 blocks; likeness-map also draws the block scores. The static library and
+its headers read and write 8-bit and 24-bit BMP files and score blocks.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
