@@ -2,272 +2,137 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
 
-#include "bmp_bytes.h"
+#include "test_files.h"
 
 namespace likeness {
 namespace {
 
-using testing_bmp::Bytes;
-using testing_bmp::Layout;
+using test_files::Bytes;
 
-// Reads bytes through a file; the image, if any, is owned by the result.
-struct ReadResult {
+struct Read {
     int code;
     ImagePtr image;
 };
 
-ReadResult readBytes(const Bytes& bytes) {
-    std::string path = testing_bmp::writeFile("read.bmp", bytes);
+Read readFile(const std::string& path) {
     Image* image = nullptr;
     int code = readBMPfile(path.c_str(), &image);
     return {code, ImagePtr(image)};
 }
 
-int codeOf(const Bytes& bytes) {
-    return readBytes(bytes).code;
+Bytes pixelBytes(const Image& image) {
+    const auto size = static_cast<std::size_t>(image.width) * image.height * (image.depth / 8);
+    return Bytes(image.data, image.data + size);
 }
 
-// A 2 x 2 grey file with levels 10, 20 (top row) and 30, 40 (bottom row).
-Bytes smallGrey() {
-    return testing_bmp::greyBmp(2, 2, {10, 20, 30, 40});
+// "=" and the bytes in hex, or "fnv:" and their FNV-1a 64 hash in hex.
+std::string describe(const Bytes& bytes, bool hashed) {
+    std::ostringstream out;
+    out << std::hex << std::setfill('0');
+    if (!hashed) {
+        out << '=';
+        for (int byte : bytes) out << std::setw(2) << byte;
+        return out.str();
+    }
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (std::uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001b3u;
+    out << "fnv:" << std::setw(16) << hash;
+    return out.str();
 }
 
-Layout layoutOf(int width, int height, std::uint32_t bits) {
-    Layout layout;
-    layout.width = width;
-    layout.height = height;
-    layout.bits = bits;
-    return layout;
-}
-
-std::vector<int> greyLevels(const Image& image) {
-    return std::vector<int>(image.data, image.data + image.width * image.height);
-}
-
-TEST(ReadBMP, ReportsFilesThatCannotBeOpenedOrAreEmpty) {
-    Image* untouched = nullptr;
-    EXPECT_EQ(readBMPfile("/nonexistent/likeness.bmp", &untouched), kBMPCannotOpen);
-    EXPECT_EQ(untouched, nullptr);
-    EXPECT_EQ(codeOf({}), kBMPEmpty);
-    EXPECT_EQ(codeOf({'B'}), kBMPEmpty);
-    EXPECT_EQ(codeOf({'B', 'A', 0, 0}), kBMPBadHeader);
+// Every file the data folder lists, crafted or from the bmpsuite corpus: its result code, and
+// the pixels of those that read. Only a failure inside the rows hands over a (partial) image.
+TEST(ReadBMP, EveryListedFileGivesItsCodeAndPixels) {
+    const auto files = test_files::listedFiles();
+    for (const auto& [path, code, pixels] : files) {
+        Read read = readFile(path);
+        EXPECT_EQ(read.code, code) << path;
+        if (read.code == kBMPOk && !pixels.empty()) {
+            EXPECT_EQ(describe(pixelBytes(*read.image), pixels[0] == 'f'), pixels) << path;
+        }
+        // Only a failure inside the rows hands over a (partial) image.
+        if (code != kBMPOk && code != kBMPBadPixels) {
+            EXPECT_FALSE(read.image) << path;
+        }
+    }
+    EXPECT_EQ(files.size(), 93u);
+    EXPECT_EQ(readFile("/nonexistent/likeness.bmp").code, kBMPCannotOpen);
 }
 
 TEST(ReadBMP, AFileCutAnywhereIsRefusedByWhereItEnds) {
-    Layout core = layoutOf(3, 2, 8);  // one filler byte per row
-    core.headerSize = 12;
-    core.palette = testing_bmp::greyPalette(3);
-    core.rows = {1, 2, 3, 0, 4, 5, 6, 0};
-    Layout colour = layoutOf(5, 2, 24);  // one filler byte per row
-    colour.rows = Bytes(32, 9);
-    for (const Layout& layout : {layoutOf(2, 2, 8), core, colour}) {
-        Layout complete = layout;
-        if (complete.bits == 8 && complete.palette.empty()) {
-            complete.palette = testing_bmp::greyPalette();
-            complete.rows = {30, 40, 0, 0, 10, 20, 0, 0};
-        }
-        const Bytes whole = testing_bmp::bmpBytes(complete);
-        const std::size_t rowsStart = 14 + complete.headerSize + complete.palette.size();
+    // Where the rows start in each: after the headers and 256 palette entries of 4 or 3 bytes.
+    for (auto [name, rowsStart] : {std::pair{"crafted/grey2x2.bmp", 14 + 40 + 1024},
+                                   {"crafted/core3x2.bmp", 14 + 12 + 768},
+                                   {"crafted/colour5x2.bmp", 14 + 40}}) {
+        const Bytes whole = test_files::readBytes(test_files::dataPath(name));
         for (std::size_t length = 0; length < whole.size(); ++length) {
-            ReadResult result = readBytes(Bytes(whole.begin(), whole.begin() + length));
-            int expected = length < 2           ? kBMPEmpty
-                           : length < rowsStart ? kBMPBadHeader
-                                                : kBMPBadPixels;
-            EXPECT_EQ(result.code, expected) << "cut at " << length;
-            // Only a failure inside the rows hands over an image.
-            EXPECT_EQ(result.image != nullptr, length >= rowsStart) << "cut at " << length;
+            const std::string cut = test_files::writeScratch(
+                "cut.bmp", Bytes(whole.begin(), whole.begin() + static_cast<long>(length)));
+            Read read = readFile(cut);
+            const int size = static_cast<int>(length);
+            const int expected = size < 2           ? kBMPEmpty
+                                 : size < rowsStart ? kBMPBadHeader
+                                                    : kBMPBadPixels;
+            EXPECT_EQ(read.code, expected) << name << " cut at " << length;
+            EXPECT_EQ(read.image != nullptr, size >= rowsStart) << name << " cut at " << length;
         }
-        EXPECT_EQ(codeOf(whole), kBMPOk);
     }
-    ReadResult result = readBytes(smallGrey());
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{10, 20, 30, 40}));
 }
 
-TEST(ReadBMP, RefusesOtherHeaderSizesDepthsAndCompression) {
-    for (std::uint32_t size : {0u, 16u, 64u, 108u, 124u}) {
-        Layout layout = layoutOf(8, 8, 8);
-        layout.headerSize = size;
-        EXPECT_EQ(codeOf(testing_bmp::bmpBytes(layout)), kBMPBadHeader) << size;
+// The written bytes, header fields, palette, filler and all, match files built field by field.
+TEST(WriteBMP, WritesTheExactBytesOfTheLayout) {
+    const std::uint8_t greyLevels[] = {0, 53, 7, 60};                 // rows top first
+    const std::uint8_t colours[] = {0, 0, 0, 53, 11, 1, 106, 22, 2};  // r, g, b
+    ImagePtr grey(createImage(2, 2, 8));
+    ImagePtr colour(createImage(3, 1, 24));
+    std::memcpy(grey->data, greyLevels, sizeof greyLevels);
+    std::memcpy(colour->data, colours, sizeof colours);
+    for (auto [image, name] : {std::pair{grey.get(), "grey2x2"}, {colour.get(), "colour3x1"}}) {
+        const std::string path = test_files::scratchPath(std::string(name) + ".bmp");
+        ASSERT_EQ(writeBMPfile(path.c_str(), image), 0);
+        EXPECT_EQ(test_files::readBytes(path),
+                  test_files::readBytes(
+                      test_files::dataPath("crafted/written-" + std::string(name) + ".bmp")));
     }
-    for (std::uint32_t bits : {0u, 1u, 4u, 16u, 32u}) {
-        EXPECT_EQ(codeOf(testing_bmp::bmpBytes(layoutOf(8, 8, bits))), kBMPUnsupportedBits) << bits;
-    }
-    Layout compressed = layoutOf(8, 8, 8);
-    compressed.compression = 1;
-    EXPECT_EQ(codeOf(testing_bmp::bmpBytes(compressed)), kBMPBadPixels);
-    // The depth is checked before the compression.
-    compressed.bits = 4;
-    EXPECT_EQ(codeOf(testing_bmp::bmpBytes(compressed)), kBMPUnsupportedBits);
 }
 
-TEST(ReadBMP, RowsRunBottomUpAndSkipTheirFiller) {
-    // 3 pixels of 8 bits: one filler byte per row.
-    Layout grey = layoutOf(3, 2, 8);
-    grey.palette = testing_bmp::greyPalette();
-    grey.rows = {4, 5, 6, 0xAA, 1, 2, 3, 0xBB};
-    ReadResult result = readBytes(testing_bmp::bmpBytes(grey));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{1, 2, 3, 4, 5, 6}));
-
-    // 5 pixels of 24 bits: 15 bytes and one filler byte per row, stored blue, green, red.
-    Layout colour = layoutOf(5, 2, 24);
-    for (int row = 0; row < 2; ++row) {
-        for (int x = 0; x < 5; ++x) {
-            for (int c = 0; c < 3; ++c)
-                colour.rows.push_back(static_cast<std::uint8_t>(100 * row + 10 * x + c));
+TEST(WriteBMP, EveryFillerWidthReadsBackUnchanged) {
+    for (int depth : {8, 24}) {
+        for (int width = 0; width <= 8; ++width) {
+            ImagePtr image(createImage(width, 3, depth));
+            for (int i = 0; i < width * 3 * depth / 8; ++i) {
+                image->data[i] = static_cast<std::uint8_t>(i * 37 + depth);
+            }
+            const std::string path = test_files::scratchPath("round.bmp");
+            ASSERT_EQ(writeBMPfile(path.c_str(), image.get()), 0);
+            Read back = readFile(path);
+            ASSERT_EQ(back.code, kBMPOk);
+            EXPECT_EQ(back.image->width, width);
+            EXPECT_EQ(pixelBytes(*back.image), pixelBytes(*image))
+                << depth << " bits, width " << width;
         }
-        colour.rows.push_back(0xCC);
     }
-    result = readBytes(testing_bmp::bmpBytes(colour));
-    ASSERT_EQ(result.code, kBMPOk);
-    Pixel pixel{};
-    EXPECT_EQ(getPixel(result.image.get(), 4, 1, &pixel), 1);  // first stored row is the bottom
-    EXPECT_EQ(pixel.r, 42);
-    EXPECT_EQ(pixel.g, 41);
-    EXPECT_EQ(pixel.b, 40);
-    EXPECT_EQ(getPixel(result.image.get(), 0, 0, &pixel), 1);
-    EXPECT_EQ(pixel.r, 102);
-    EXPECT_EQ(pixel.b, 100);
-
-    // A file cut inside the filler after the last row.
-    Bytes cut = testing_bmp::bmpBytes(grey);
-    cut.pop_back();
-    EXPECT_EQ(codeOf(cut), kBMPBadPixels);
 }
 
-TEST(ReadBMP, PaletteLengthFollowsTheColourCount) {
-    // 16 entries whose red component is 10 * index; rows follow them directly.
-    Layout sixteen = layoutOf(4, 1, 8);
-    sixteen.coloursUsed = 16;
-    for (int i = 0; i < 16; ++i)
-        sixteen.palette.insert(sixteen.palette.end(), {0, 0, static_cast<std::uint8_t>(10 * i), 0});
-    sixteen.rows = {0, 15, 3, 16};  // 16 is past the entries read: black
-    ReadResult result = readBytes(testing_bmp::bmpBytes(sixteen));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{0, 150, 30, 0}));
-
-    // A 24-bit file with a colour count skips that many entries before its rows.
-    Layout colour = layoutOf(1, 1, 24);
-    colour.coloursUsed = 2;
-    colour.palette = Bytes(8, 0x55);
-    colour.rows = {1, 2, 3, 0};
-    result = readBytes(testing_bmp::bmpBytes(colour));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(result.image->data[0], 3);
-
-    // More than 256 entries: the excess is read and dropped.
-    Layout oversized = layoutOf(4, 1, 8);
-    oversized.coloursUsed = 300;
-    for (int i = 0; i < 300; ++i)
-        oversized.palette.insert(oversized.palette.end(),
-                                 {0, 0, static_cast<std::uint8_t>(255 - i % 256), 0});
-    oversized.rows = {0, 1, 255, 44};
-    result = readBytes(testing_bmp::bmpBytes(oversized));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{255, 254, 0, 211}));
-
-    // A count of 2^31 or more is negative: no entries, every index black.
-    Layout negative = layoutOf(4, 1, 8);
-    negative.coloursUsed = 0x80000000u;
-    negative.rows = {0, 1, 2, 3};
-    result = readBytes(testing_bmp::bmpBytes(negative));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{0, 0, 0, 0}));
-
-    // A huge count runs into the end of the file inside the palette.
-    Layout huge = layoutOf(4, 1, 8);
-    huge.coloursUsed = 0x12345678;
-    huge.palette = testing_bmp::greyPalette();
-    EXPECT_EQ(codeOf(testing_bmp::bmpBytes(huge)), kBMPBadHeader);
-}
-
-TEST(ReadBMP, CoreHeaderHasThreeBytePaletteEntriesAndUnsignedSides) {
-    Layout core = layoutOf(2, 1, 8);
-    core.headerSize = 12;
-    core.palette = testing_bmp::greyPalette(3);
-    core.rows = {200, 7, 0, 0};
-    ReadResult result = readBytes(testing_bmp::bmpBytes(core));
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{200, 7}));
-
-    // 65535 x 65535 at 24 bits is beyond the model: no image.
-    Layout huge = layoutOf(65535, 65535, 24);
-    huge.headerSize = 12;
-    result = readBytes(testing_bmp::bmpBytes(huge));
-    EXPECT_EQ(result.code, kBMPBadHeader);
-    EXPECT_EQ(result.image, nullptr);
-}
-
-TEST(ReadBMP, SidesWithoutAnImageAreRefusedWithoutOne) {
-    for (auto [width, height] :
-         {std::pair{8, -8}, {-8, 8}, {8, INT32_MIN}, {3000000, 2000000}, {INT32_MAX, 2}}) {
-        ReadResult result = readBytes(testing_bmp::bmpBytes(layoutOf(width, height, 24)));
-        EXPECT_EQ(result.code, kBMPBadHeader) << width << " x " << height;
-        EXPECT_EQ(result.image, nullptr);
+TEST(WriteBMP, RefusalsAndFailedWritesReturnOne) {
+    std::uint8_t bytes[8] = {};
+    Image deep{2, 2, 16, bytes};
+    // One pixel per row but four bytes per stored row: the file would pass 4 GiB.
+    ImagePtr narrow(createImage(1, 1 << 30, 8));
+    for (Image* image : {&deep, narrow.get()}) {
+        const std::string path = test_files::scratchPath("refused.bmp");
+        EXPECT_EQ(writeBMPfile(path.c_str(), image), 1);
+        EXPECT_FALSE(std::filesystem::exists(path));
     }
-    // A large image announced, a few bytes given: the rows run out.
-    Layout large = layoutOf(40000, 40000, 8);
-    large.palette = testing_bmp::greyPalette();
-    large.rows = Bytes(100, 1);
-    EXPECT_EQ(codeOf(testing_bmp::bmpBytes(large)), kBMPBadPixels);
-
-    // No columns but 2^31 - 1 rows: an empty image, read without walking the rows.
-    ReadResult empty = readBytes(testing_bmp::bmpBytes(layoutOf(0, INT32_MAX, 24)));
-    ASSERT_EQ(empty.code, kBMPOk);
-    EXPECT_EQ(empty.image->height, INT32_MAX);
-    const std::string copy = testing_bmp::tempPath("empty-copy.bmp");
-    EXPECT_EQ(writeBMPfile(copy.c_str(), empty.image.get()), 0);
-}
-
-TEST(ReadBMP, ThePixelOffsetAndTrailingBytesAreIgnored) {
-    Bytes bytes = smallGrey();
-    bytes[10] = 0xFF;  // pixel offset far past the end
-    bytes[2] = 1;      // wrong file size
-    bytes.insert(bytes.end(), {9, 9, 9});
-    ReadResult result = readBytes(bytes);
-    ASSERT_EQ(result.code, kBMPOk);
-    EXPECT_EQ(greyLevels(*result.image), (std::vector<int>{10, 20, 30, 40}));
-}
-
-TEST(FormatHelpers, StridesAndDefaultPaletteLengths) {
-    EXPECT_EQ(getDIBxmax(3, 8), 4);
-    EXPECT_EQ(getDIBxmax(8, 8), 8);
-    EXPECT_EQ(getDIBxmax(5, 24), 16);
-    EXPECT_EQ(getDIBxmax(4, 24), 12);
-    EXPECT_EQ(getDIBxmax(9, 1), 4);
-    EXPECT_EQ(getDIBxmax(33, 1), 8);
-    EXPECT_EQ(getDIBxmax(9, 4), 8);
-    EXPECT_EQ(getDIBxmax(3, 16), 8);
-    EXPECT_EQ(getDIBxmax(3, 32), 12);
-    EXPECT_EQ(getDIBxmax(7, 2), 7);
-    EXPECT_EQ(getDIBxmax(0, 24), 0);
-    EXPECT_EQ(getDIBxmax(INT32_MAX, 8), -1);
-    EXPECT_EQ(getDIBxmax(INT32_MAX, 24), -1);
-    EXPECT_EQ(getDIBxmax(-4, 8), -1);
-    EXPECT_EQ(countOfDIBColorEntries(1), 2);
-    EXPECT_EQ(countOfDIBColorEntries(4), 16);
-    EXPECT_EQ(countOfDIBColorEntries(8), 256);
-    EXPECT_EQ(countOfDIBColorEntries(24), 0);
-}
-
-TEST(FormatHelpers, FieldReadersAreLittleEndianAndSigned) {
-    std::string path =
-        testing_bmp::writeFile("fields.bin", {0x34, 0x12, 0xFE, 0xFF, 0xFF, 0xFF, 0x01});
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::uint16_t word = 0;
-    std::int32_t dword = 0;
-    EXPECT_EQ(freadWORD(&word, file), 1);
-    EXPECT_EQ(word, 0x1234);
-    EXPECT_EQ(freadDWORD(&dword, file), 1);
-    EXPECT_EQ(dword, -2);
-    EXPECT_EQ(freadWORD(&word, file), 0);
-    EXPECT_EQ(word, 0x1234);
-    std::fclose(file);
+    ImagePtr image(createImage(8, 8, 8));
+    std::fill(image->data, image->data + 64, 0);
+    EXPECT_EQ(writeBMPfile("/nonexistent/folder/out.bmp", image.get()), 1);
+    EXPECT_EQ(writeBMPfile("/dev/full", image.get()), 1);
 }
 
 }  // namespace

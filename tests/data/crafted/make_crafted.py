@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Writes the crafted BMP files the tests read, each built field by field from the file layout
+(independently of the project's writer, so that a fault shared by reader and writer cannot hide).
+expected.txt next to this script says what reading each one must give."""
+import struct
+
+
+def grey_palette(entry_bytes=4, count=256):
+    return b"".join(bytes((i, i, i, 0)[:entry_bytes]) for i in range(count))
+
+
+def bmp(width, height, bits=8, header=40, compression=0, colours=0, palette=b"", rows=b"",
+        offset=None, size=None):
+    if header == 12:
+        info = struct.pack("<IHHHH", 12, width, height, 1, bits)
+    else:
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, 0, 2835, 2835,
+                           colours, 0)
+        info = struct.pack("<I", header) + info[4:] + bytes(max(0, header - 40))
+    start = 14 + len(info) + len(palette)
+    head = struct.pack("<2sIHHI", b"BM", size or start + len(rows), 0, 0, offset or start)
+    return head + info + palette + rows
+
+
+def grey(width, height, levels):
+    """An 8-bit grey file of the given levels, top row first; filler bytes are 0xEE."""
+    stride = (width + 3) // 4 * 4
+    rows = b"".join(bytes(levels[y * width:(y + 1) * width]) + b"\xee" * (stride - width)
+                    for y in reversed(range(height)))
+    return bmp(width, height, palette=grey_palette(), rows=rows)
+
+
+def flat(width, height, level):
+    return grey(width, height, [level] * (width * height))
+
+
+def write(name, data):
+    with open(name, "wb") as out:
+        out.write(data)
+
+
+# Layout rules of the reader.
+write("grey2x2.bmp", grey(2, 2, [10, 20, 30, 40]))
+write("filler3x2.bmp", bmp(3, 2, palette=grey_palette(), rows=bytes([4, 5, 6, 0xAA, 1, 2, 3, 0xBB])))
+write("colour5x2.bmp", bmp(5, 2, bits=24, rows=b"".join(
+    bytes(100 * r + 10 * x + c for x in range(5) for c in range(3)) + b"\xcc" for r in range(2))))
+write("core3x2.bmp", bmp(3, 2, header=12, palette=grey_palette(3), rows=bytes([1, 2, 3, 0, 4, 5, 6, 0])))
+write("colours16.bmp", bmp(4, 1, colours=16, palette=b"".join(bytes((0, 0, 10 * i, 0)) for i in range(16)),
+                           rows=bytes([0, 15, 3, 16])))
+write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255 - i % 256, 0)) for i in range(300)),
+                            rows=bytes([0, 1, 255, 44])))
+write("colours-negative.bmp", bmp(4, 1, colours=0x80000000, rows=bytes([0, 1, 2, 3])))
+write("colours-huge.bmp", bmp(4, 1, colours=0x12345678, palette=grey_palette(), rows=bytes(4)))
+write("colour-palette2.bmp", bmp(1, 1, bits=24, colours=2, palette=b"\x55" * 8, rows=bytes([1, 2, 3, 0])))
+# Wrong size and offset fields, and trailing bytes: all ignored.
+moved = bytearray(grey(2, 2, [10, 20, 30, 40]))
+moved[2:6] = struct.pack("<I", 1)
+moved[10:14] = struct.pack("<I", 0xFFFF)
+write("offset-ignored.bmp", bytes(moved) + b"\x09\x09\x09")
+write("cut-in-filler.bmp", bmp(3, 2, palette=grey_palette(), rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
+write("empty-tall.bmp", bmp(0, 0x7FFFFFFF, bits=24))
+
+# Refusals.
+write("signature-ba.bmp", b"BA\0\0")
+write("one-byte.bmp", b"B")
+write("empty.bmp", b"")
+for header in (16, 64, 108, 124):
+    write(f"header{header}.bmp", bmp(8, 8, header=header, palette=grey_palette(), rows=bytes(64)))
+for bits in (1, 4, 16, 32):
+    write(f"bits{bits}.bmp", bmp(8, 8, bits=bits, palette=grey_palette(4, 2), rows=bytes(256)))
+write("rle8.bmp", bmp(8, 8, compression=1, palette=grey_palette(), rows=bytes(64)))
+write("rle-bits4.bmp", bmp(8, 8, bits=4, compression=2, palette=grey_palette(4, 16), rows=bytes(32)))
+
+# Hostile sides: no image can hold them, or the data never comes.
+write("core-65535.bmp", bmp(65535, 65535, bits=24, header=12, rows=bytes(64)))
+write("huge-3000000x2000000.bmp", bmp(3000000, 2000000, bits=24, rows=bytes(64)))
+write("height-min.bmp", bmp(8, -0x80000000, palette=grey_palette(), rows=bytes(64)))
+write("top-down.bmp", bmp(8, -8, palette=grey_palette(), rows=bytes(64)))
+write("width-negative.bmp", bmp(-8, 8, palette=grey_palette(), rows=bytes(64)))
+write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
+write("large-little-data.bmp", bmp(40000, 40000, palette=grey_palette(), rows=bytes(100)))
+
+# Pairs for the command line.
+write("grey8x8.bmp", flat(8, 8, 1))
+write("grey16x8.bmp", flat(16, 8, 0))
+write("grey8x16.bmp", flat(8, 16, 0))
+write("grey12x8.bmp", flat(12, 8, 0))
+write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(16 * 16 * 3)))
+write("grey0x0.bmp", flat(0, 0, 0))
+# Left blocks equal, right blocks 0 against 255.
+write("left.bmp", grey(16, 8, [77 if x < 8 else 0 for y in range(8) for x in range(16)]))
+write("right.bmp", grey(16, 8, [77 if x < 8 else 255 for y in range(8) for x in range(16)]))
+
+
+
+# The writer's exact bytes: an 8-bit 2 x 2 image and a 24-bit 3 x 1 image.
+def written(width, height, bits, palette, rows):
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, 0, 300, 300, 0, 0)
+    start = 54 + len(palette)
+    return struct.pack("<2sIHHI", b"BM", start + len(rows), 0, 0, start) + info + palette + rows
+
+
+write("written-grey2x2.bmp", written(2, 2, 8, b"".join(bytes((i,) * 4) for i in range(256)),
+                                    bytes([7, 60, 0, 0, 0, 53, 0, 0])))
+write("written-colour3x1.bmp", written(3, 1, 24, b"", bytes([0, 0, 0, 1, 11, 53, 2, 22, 106, 0, 0, 0])))
