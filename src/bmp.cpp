@@ -69,7 +69,8 @@ int readFileHeader(std::FILE* file) {
     std::int32_t fileSize = 0;
     std::uint16_t reserved = 0;
     std::int32_t pixelOffset = 0;
-    // The size and offset fields are often wrong in the wild; rows follow the palette directly.
+    // The reader never seeks: rows are taken right after the palette, so the size and offset
+    // fields are read and left unused.
     if (!freadDWORD(&fileSize, file) || !freadWORD(&reserved, file) ||
         !freadWORD(&reserved, file) || !freadDWORD(&pixelOffset, file)) {
         return kBMPBadHeader;
@@ -125,15 +126,16 @@ int readInfoHeader(std::FILE* file, Header* header) {
 int readPalette(std::FILE* file, const Header& header, GreyTable* grey) {
     std::int32_t length = header.coloursUsed;
     if (length == 0) length = countOfDIBColorEntries(header.bits);
-    const int entryBytes = header.core ? 3 : 4;
     for (std::int32_t i = 0; i < length; ++i) {
         int blue = std::fgetc(file);
         int green = std::fgetc(file);
         int red = std::fgetc(file);
         if (blue == EOF || green == EOF || red == EOF) return kBMPBadHeader;
-        if (entryBytes == 4 && std::fgetc(file) == EOF) return kBMPBadHeader;
-        if (i < kPaletteCapacity)
+        // Entries after a Windows header carry a fourth, reserved byte.
+        if (!header.core && std::fgetc(file) == EOF) return kBMPBadHeader;
+        if (i < kPaletteCapacity) {
             (*grey)[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(red);
+        }
     }
     return kBMPOk;
 }
@@ -155,7 +157,8 @@ int readRow(std::FILE* file, const GreyTable* grey, std::uint8_t* row, std::size
     return kBMPOk;
 }
 
-// Fills the image from the rows, which run from the bottom of the picture to the top.
+// Fills the image from the rows, which run from the bottom of the picture to the top. The sizes
+// come from an image that createImage made, so they are within the model.
 int readRows(std::FILE* file, const GreyTable* grey, Image* image) {
     const std::size_t pixels = static_cast<std::size_t>(image->width);
     const std::size_t rowBytes = pixels * static_cast<std::size_t>(image->depth / 8);
@@ -265,7 +268,9 @@ int readBMPfile(const char* path, Image** out) {
 }
 
 int writeBMPfile(const char* path, const Image* image) {
-    if (image == nullptr || image->data == nullptr) return 1;
+    if (image == nullptr || image->data == nullptr || image->width < 0 || image->height < 0) {
+        return 1;
+    }
     if (image->depth != 8 && image->depth != 24) return 1;
     const std::int64_t stride = rowStride(image->width, image->depth);
     const int paletteLength = image->depth == 8 ? kPaletteCapacity : 0;

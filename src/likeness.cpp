@@ -7,7 +7,9 @@ namespace likeness {
 
 namespace {
 
-// The SSIM constants for dynamic range 255: (0.01 * 255)^2 and (0.03 * 255)^2.
+// The index is SSIM over uniform 8 x 8 windows that do not overlap, with the sample variance and
+// covariance (divisor N - 1) and dynamic range 255: C1 = (0.01 * 255)^2, C2 = (0.03 * 255)^2,
+// written as the decimals they are rather than computed.
 constexpr double kC1 = 6.5025;
 constexpr double kC2 = 58.5225;
 constexpr int kBlockPixels = kBlockSize * kBlockSize;
@@ -47,9 +49,8 @@ int checkPair(const Image* first, const Image* second) {
     return kPairOk;
 }
 
-// SSIM over one window with uniform weights and the sample variance (divisor N - 1), windows not
-// overlapping. Two passes in the same order, so that a block compared with itself gives
-// va == vb == cab exactly and scores 1.
+// Two passes in the same order, each square the product of a difference with itself, so that a
+// block compared with itself gives equal variances and covariance and scores exactly 1.
 double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
     double sumA = 0.0;
     double sumB = 0.0;
