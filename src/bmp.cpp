@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstddef>
 #include <utility>
 
@@ -10,19 +11,26 @@ namespace likeness {
 namespace {
 
 constexpr std::uint16_t kSignature = 0x4D42;  // "BM"
-constexpr std::int32_t kWindowsHeaderSize = 40;
+constexpr std::int64_t kFileHeaderSize = 14;
 constexpr std::int32_t kCoreHeaderSize = 12;
+constexpr std::int32_t kWindowsHeaderSize = 40;
+constexpr std::int32_t kCompressionNone = 0;
+constexpr std::int32_t kCompressionRLE8 = 1;
 // An 8-bit index reaches 256 entries; a longer table in a file is read and dropped.
 constexpr int kPaletteCapacity = 256;
+// Rows without filler are read this many bytes at a time (at least one row): enough that the
+// system calls cost little, few enough that a band is still in the cache when it is turned round.
+constexpr std::size_t kBandBytes = std::size_t{1} << 18;
 
 // What the reader keeps of the file and info headers.
 struct Header {
+    std::uint32_t pixelOffset = 0;  // where the pixels start, counted from the file's first byte
+    std::int32_t size = 0;          // of the info header
     std::int32_t width = 0;
-    std::int32_t height = 0;
+    std::int32_t height = 0;  // negative for rows stored top first
     int bits = 0;
-    std::int32_t compression = 0;
+    std::int32_t compression = kCompressionNone;
     std::int32_t coloursUsed = 0;
-    bool core = false;  // 12-byte OS/2 header: 3-byte palette entries
 };
 
 // Grey level (the red component) of each palette entry. Entries the file does not supply stay
@@ -36,45 +44,57 @@ bool isIdentity(const GreyTable& grey) {
     return true;
 }
 
+// Bytes in one stored row: the pixel bytes rounded up to a multiple of 4.
 std::int64_t rowStride(std::int64_t width, int bits) {
-    switch (bits) {
-        case 1:
-            return ((width + 7) / 8 + 3) / 4 * 4;
-        case 4:
-            return ((width + 1) / 2 + 3) / 4 * 4;
-        case 8:
-            return (width + 3) / 4 * 4;
-        case 16:
-            return (width + 1) / 2 * 4;
-        case 24:
-            return (3 * width + 3) / 4 * 4;
-        case 32:
-            return width * 4;
-        default:
-            return width;
-    }
+    return (width * (bits / 8) + 3) / 4 * 4;
 }
 
+// The later Windows headers (52, 56, 108 and 124 bytes) begin with the 40-byte one and add
+// colour masks, colour spaces and profiles, which grey levels do not need.
+bool isWindowsHeaderSize(std::int32_t size) {
+    return size == kWindowsHeaderSize || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
+bool isTopDown(const Header& header) {
+    return header.height < 0;
+}
+
+// Palette entries: 4 bytes (blue, green, red, reserved) after a Windows header, 3 after a core one.
+int paletteEntryBytes(const Header& header) {
+    return header.size == kCoreHeaderSize ? 3 : 4;
+}
+
+// The colours-used count, or the default for the depth. A count of 2^31 or more is negative as
+// a signed field and means no entries.
+std::int64_t paletteLength(const Header& header) {
+    if (header.coloursUsed == 0) return countOfDIBColorEntries(header.bits);
+    return std::max(header.coloursUsed, 0);
+}
+
+// Reads and drops count bytes; 0 when the file ends first.
 int skipBytes(std::int64_t count, std::FILE* file) {
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (std::fgetc(file) == EOF) return 0;
+    std::array<std::uint8_t, 4096> dropped;
+    while (count > 0) {
+        const auto chunk = static_cast<std::size_t>(
+            std::min<std::int64_t>(count, static_cast<std::int64_t>(dropped.size())));
+        if (std::fread(dropped.data(), 1, chunk, file) != chunk) return 0;
+        count -= static_cast<std::int64_t>(chunk);
     }
     return 1;
 }
 
-int readFileHeader(std::FILE* file) {
+int readFileHeader(std::FILE* file, Header* header) {
     std::uint16_t signature = 0;
     if (!freadWORD(&signature, file)) return kBMPEmpty;
     if (signature != kSignature) return kBMPBadHeader;
-    std::int32_t fileSize = 0;
+    std::int32_t fileSize = 0;  // often wrong in real files, and never needed
     std::uint16_t reserved = 0;
     std::int32_t pixelOffset = 0;
-    // The reader never seeks: rows are taken right after the palette, so the size and offset
-    // fields are read and left unused.
     if (!freadDWORD(&fileSize, file) || !freadWORD(&reserved, file) ||
         !freadWORD(&reserved, file) || !freadDWORD(&pixelOffset, file)) {
         return kBMPBadHeader;
     }
+    header->pixelOffset = static_cast<std::uint32_t>(pixelOffset);
     return kBMPOk;
 }
 
@@ -90,7 +110,6 @@ int readCoreHeader(std::FILE* file, Header* header) {
     header->width = width;
     header->height = height;
     header->bits = bits;
-    header->core = true;
     return kBMPOk;
 }
 
@@ -102,95 +121,222 @@ int readWindowsHeader(std::FILE* file, Header* header) {
         !freadWORD(&planes, file) || !freadWORD(&bits, file) ||
         !freadDWORD(&header->compression, file) || !freadDWORD(&ignored, file) ||
         !freadDWORD(&ignored, file) || !freadDWORD(&ignored, file) ||
-        !freadDWORD(&header->coloursUsed, file) || !freadDWORD(&ignored, file)) {
+        !freadDWORD(&header->coloursUsed, file) || !freadDWORD(&ignored, file) ||
+        !skipBytes(header->size - kWindowsHeaderSize, file)) {
         return kBMPBadHeader;
     }
     header->bits = bits;
     return kBMPOk;
 }
 
+// What the fields say must be readable before anything is built on them: the depth, the
+// compression, and sides that an image can hold.
+int checkHeader(const Header& header) {
+    if (header.bits != 8 && header.bits != 24) return kBMPUnsupportedBits;
+    // Run-length rows always run bottom-up; a top-down stream has no defined meaning.
+    const bool rle8 = header.compression == kCompressionRLE8 && header.bits == 8 &&
+                      !isTopDown(header);
+    if (header.compression != kCompressionNone && !rle8) return kBMPBadPixels;
+    // -2^31 has no positive counterpart to be the height of a top-down file.
+    if (header.width < 0 || header.height == INT32_MIN) return kBMPBadHeader;
+    std::int64_t pixels = 0;
+    std::int64_t bytes = 0;
+    if (!checkedSize(header.width, std::abs(header.height), &pixels) ||
+        !checkedSize(pixels, header.bits / 8, &bytes)) {
+        return kBMPBadHeader;
+    }
+    return kBMPOk;
+}
+
 int readInfoHeader(std::FILE* file, Header* header) {
-    std::int32_t size = 0;
-    if (!freadDWORD(&size, file)) return kBMPBadHeader;
+    if (!freadDWORD(&header->size, file)) return kBMPBadHeader;
     int result = kBMPBadHeader;
-    if (size == kCoreHeaderSize) result = readCoreHeader(file, header);
-    if (size == kWindowsHeaderSize) result = readWindowsHeader(file, header);
+    if (header->size == kCoreHeaderSize) result = readCoreHeader(file, header);
+    if (isWindowsHeaderSize(header->size)) result = readWindowsHeader(file, header);
     if (result != kBMPOk) return result;
-    if (header->bits != 8 && header->bits != 24) return kBMPUnsupportedBits;
-    if (header->compression != 0) return kBMPBadPixels;
-    return kBMPOk;
+    return checkHeader(*header);
 }
 
-// Reads the whole palette, keeping the red component of the first 256 entries. A colour count
-// of 2^31 or more is negative as a signed field and means no entries.
+// Reads the whole palette, keeping the red component of the first 256 entries.
 int readPalette(std::FILE* file, const Header& header, GreyTable* grey) {
-    std::int32_t length = header.coloursUsed;
-    if (length == 0) length = countOfDIBColorEntries(header.bits);
-    for (std::int32_t i = 0; i < length; ++i) {
-        int blue = std::fgetc(file);
-        int green = std::fgetc(file);
-        int red = std::fgetc(file);
-        if (blue == EOF || green == EOF || red == EOF) return kBMPBadHeader;
-        // Entries after a Windows header carry a fourth, reserved byte.
-        if (!header.core && std::fgetc(file) == EOF) return kBMPBadHeader;
-        if (i < kPaletteCapacity) {
-            (*grey)[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(red);
-        }
+    const std::int64_t length = paletteLength(header);
+    const auto entryBytes = static_cast<std::size_t>(paletteEntryBytes(header));
+    for (std::int64_t i = 0; i < length; ++i) {
+        std::uint8_t entry[4];  // blue, green, red and perhaps a reserved byte
+        if (std::fread(entry, 1, entryBytes, file) != entryBytes) return kBMPBadHeader;
+        if (i < kPaletteCapacity) (*grey)[static_cast<std::size_t>(i)] = entry[2];
     }
     return kBMPOk;
 }
 
-// Reads one stored row into the image row it belongs to, turning it into image order. grey is
-// null when the palette maps every index to itself, as a grey palette does.
-int readRow(std::FILE* file, const GreyTable* grey, std::uint8_t* row, std::size_t pixels,
-            int bits) {
-    const std::size_t bytes = pixels * static_cast<std::size_t>(bits / 8);
-    if (std::fread(row, 1, bytes, file) != bytes) return kBMPBadPixels;
+// The pixels start where the offset field points when that lies past the palette; an offset
+// inside the headers or the palette is taken to mean "right after the palette". 0 when the file
+// ends before that point.
+int skipToPixels(std::FILE* file, const Header& header) {
+    const std::int64_t paletteEnd =
+        kFileHeaderSize + header.size + paletteLength(header) * paletteEntryBytes(header);
+    const std::int64_t gap = std::int64_t{header.pixelOffset} - paletteEnd;
+    return gap > 0 ? skipBytes(gap, file) : 1;
+}
+
+// Turns stored pixel bytes into image pixels in place: palette indices into grey levels (grey is
+// null when the palette maps every index to itself), blue-green-red into red-green-blue.
+void convertPixels(std::uint8_t* bytes, std::size_t count, const GreyTable* grey, int bits) {
     if (bits == 8) {
-        if (grey != nullptr) {
-            for (std::size_t x = 0; x < pixels; ++x) row[x] = (*grey)[row[x]];
-        }
+        if (grey == nullptr) return;
+        for (std::size_t i = 0; i < count; ++i) bytes[i] = (*grey)[bytes[i]];
     } else {
-        // Stored blue, green, red; kept red, green, blue.
-        for (std::size_t x = 0; x < bytes; x += 3) std::swap(row[x], row[x + 2]);
+        for (std::size_t i = 0; i + 3 <= count; i += 3) std::swap(bytes[i], bytes[i + 2]);
+    }
+}
+
+void reverseRows(std::uint8_t* band, std::size_t rows, std::size_t rowBytes) {
+    for (std::size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
+        std::swap_ranges(band + top * rowBytes, band + (top + 1) * rowBytes,
+                         band + bottom * rowBytes);
+    }
+}
+
+// Fills the image from uncompressed rows, stored bottom-up or (top-down files) top first. Rows
+// without filler lie in the file as in the image, only perhaps in the opposite order, so whole
+// bands of them are read straight into place and turned round there. The sizes come from an
+// image that createImage made, so they are within the model.
+int readRows(std::FILE* file, const GreyTable* grey, bool topDown, Image* image) {
+    const auto rowBytes = static_cast<std::size_t>(image->width) * (image->depth / 8);
+    // Rows of no bytes need no data, however many a header claims.
+    if (rowBytes == 0) return kBMPOk;
+    const auto filler = static_cast<std::size_t>(rowStride(image->width, image->depth)) - rowBytes;
+    const auto height = static_cast<std::size_t>(image->height);
+    const std::size_t bandRows = filler == 0 ? std::max<std::size_t>(1, kBandBytes / rowBytes) : 1;
+    for (std::size_t stored = 0; stored < height; stored += bandRows) {
+        const std::size_t rows = std::min(bandRows, height - stored);
+        const std::size_t top = topDown ? stored : height - stored - rows;
+        std::uint8_t* band = image->data + top * rowBytes;
+        const std::size_t got = std::fread(band, 1, rows * rowBytes, file);
+        // Only the bytes read are converted: the rest of a cut image stays 0.
+        convertPixels(band, got, grey, image->depth);
+        if (!topDown) reverseRows(band, rows, rowBytes);
+        if (got != rows * rowBytes || !skipBytes(static_cast<std::int64_t>(filler), file)) {
+            return kBMPBadPixels;
+        }
     }
     return kBMPOk;
 }
 
-// Fills the image from the rows, which run from the bottom of the picture to the top. The sizes
-// come from an image that createImage made, so they are within the model.
-int readRows(std::FILE* file, const GreyTable* grey, Image* image) {
-    const std::size_t pixels = static_cast<std::size_t>(image->width);
-    const std::size_t rowBytes = pixels * static_cast<std::size_t>(image->depth / 8);
-    const std::int64_t stride = rowStride(image->width, image->depth);
-    // Rows of no bytes need no data, however many a header claims.
-    if (stride == 0) return kBMPOk;
-    const std::int64_t filler = stride - static_cast<std::int64_t>(rowBytes);
-    for (int y = image->height - 1; y >= 0; --y) {
-        std::uint8_t* row = image->data + static_cast<std::size_t>(y) * rowBytes;
-        if (readRow(file, grey, row, pixels, image->depth) != kBMPOk) return kBMPBadPixels;
-        if (!skipBytes(filler, file)) return kBMPBadPixels;
+// Where a run-length stream has got to: a column and a stored row, counted from the bottom.
+// Both stop at the image's edge, past which everything is dropped, so that no count in a hostile
+// stream can make them overflow.
+struct RLEPosition {
+    std::int64_t x = 0;
+    std::int64_t row = 0;
+};
+
+// Stores one palette index at the position and moves right; past the edge it is dropped.
+void putIndex(Image* image, RLEPosition* at, std::uint8_t index) {
+    if (at->x < image->width && at->row < image->height) {
+        const auto y = static_cast<std::size_t>(image->height - 1 - at->row);
+        image->data[y * static_cast<std::size_t>(image->width) + static_cast<std::size_t>(at->x)] =
+            index;
+        ++at->x;
+    }
+}
+
+void putRun(Image* image, RLEPosition* at, int count, std::uint8_t index) {
+    const std::int64_t end = std::min<std::int64_t>(at->x + count, image->width);
+    while (at->x < end) putIndex(image, at, index);
+    at->x = end;
+}
+
+// A stream may end without its end-of-bitmap mark once the last row is complete.
+int endOfStream(const Image* image, const RLEPosition& at) {
+    const bool complete =
+        at.row >= image->height || (at.row == image->height - 1 && at.x >= image->width);
+    return complete ? kBMPOk : kBMPBadPixels;
+}
+
+// The escapes after a 0 byte: 0 ends the line, 1 the bitmap, 2 moves right and up by the next
+// two bytes; n from 3 on is a run of n literal indices padded to an even length.
+int readEscape(std::FILE* file, int escape, Image* image, RLEPosition* at) {
+    if (escape == 0) {
+        at->x = 0;
+        at->row = std::min<std::int64_t>(at->row + 1, image->height);
+    } else if (escape == 1) {
+        at->x = 0;
+        at->row = image->height;
+    } else if (escape == 2) {
+        const int dx = std::fgetc(file);
+        const int dy = std::fgetc(file);
+        if (dx == EOF || dy == EOF) return endOfStream(image, *at);
+        at->x = std::min<std::int64_t>(at->x + dx, image->width);
+        at->row = std::min<std::int64_t>(at->row + dy, image->height);
+    } else {
+        for (int i = 0; i < escape + escape % 2; ++i) {
+            const int index = std::fgetc(file);
+            if (index == EOF) return endOfStream(image, *at);
+            if (i < escape) putRun(image, at, 1, static_cast<std::uint8_t>(index));
+        }
     }
     return kBMPOk;
 }
+
+// Decodes the stream's palette indices into the image, which starts as all index 0.
+int decodeRLE8(std::FILE* file, Image* image, RLEPosition* at) {
+    while (at->row < image->height) {
+        const int count = std::fgetc(file);
+        const int value = std::fgetc(file);
+        if (count == EOF || value == EOF) return endOfStream(image, *at);
+        if (count > 0) {
+            putRun(image, at, count, static_cast<std::uint8_t>(value));
+        } else {
+            const int result = readEscape(file, value, image, at);
+            if (result != kBMPOk || value == 1) return result;
+        }
+    }
+    return kBMPOk;
+}
+
+// Run-length encoded 8-bit rows, bottom-up. Pixels the stream skips keep index 0 and are mapped
+// through the palette like any other; pixels after where a cut stream ended stay 0.
+int readRLE8(std::FILE* file, const GreyTable& grey, Image* image) {
+    RLEPosition at;
+    const int result = decodeRLE8(file, image, &at);
+    if (result == kBMPOk) at = RLEPosition{0, image->height};
+    const auto width = static_cast<std::size_t>(image->width);
+    const auto height = static_cast<std::size_t>(image->height);
+    const auto rowsDone = static_cast<std::size_t>(at.row);
+    const std::size_t mapped = rowsDone * width;
+    convertPixels(image->data + (height - rowsDone) * width, mapped, &grey, 8);
+    if (rowsDone < height) {
+        convertPixels(image->data + (height - rowsDone - 1) * width,
+                      static_cast<std::size_t>(at.x), &grey, 8);
+    }
+    return result;
+}
+
+int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
+    int result = readFileHeader(file, header);
+    if (result == kBMPOk) result = readInfoHeader(file, header);
+    if (result == kBMPOk) result = readPalette(file, *header, grey);
+    return result;
+}
+
+}  // namespace
 
 int readBMPstream(std::FILE* file, Image** out) {
-    int result = readFileHeader(file);
-    if (result != kBMPOk) return result;
     Header header;
-    result = readInfoHeader(file, &header);
-    if (result != kBMPOk) return result;
     GreyTable grey{};
-    result = readPalette(file, header, &grey);
+    int result = readBMPheaders(file, &header, &grey);
     if (result != kBMPOk) return result;
-    // Top-down files (negative height) and sizes beyond the model have no image to fill.
-    Image* image = createImage(header.width, header.height, header.bits);
-    if (image == nullptr) return kBMPBadHeader;
+    Image* image = createImage(header.width, std::abs(header.height), header.bits);
+    if (image == nullptr) return kBMPBadHeader;  // memory is exhausted
     *out = image;
-    return readRows(file, isIdentity(grey) ? nullptr : &grey, image);
+    if (!skipToPixels(file, header)) return kBMPBadPixels;
+    if (header.compression == kCompressionRLE8) return readRLE8(file, grey, image);
+    return readRows(file, isIdentity(grey) ? nullptr : &grey, isTopDown(header), image);
 }
 
-constexpr std::uint32_t kFileHeaderSize = 14;
+namespace {
+
 // Written as the plain number 300 in the field's unit, pixels per metre.
 constexpr std::uint32_t kWrittenResolution = 300;
 // Pixels converted per fwrite call when writing rows.
@@ -257,6 +403,33 @@ bool writeRows(std::FILE* file, const Image* image, std::int64_t stride) {
     return true;
 }
 
+// Where a written file puts things.
+struct WrittenLayout {
+    std::int64_t stride = 0;
+    int paletteEntries = 0;
+    std::uint32_t pixelOffset = 0;
+    std::uint32_t fileSize = 0;
+};
+
+// False for an image that cannot be written: none, another depth, or a file larger than the
+// 32-bit size field can state. At most 2^31 - 1 pixel bytes, but a narrow image's filler can
+// take the file past that.
+bool planWrite(const Image* image, WrittenLayout* layout) {
+    if (image == nullptr || image->data == nullptr || image->width < 0 || image->height < 0) {
+        return false;
+    }
+    if (image->depth != 8 && image->depth != 24) return false;
+    layout->stride = rowStride(image->width, image->depth);
+    layout->paletteEntries = image->depth == 8 ? kPaletteCapacity : 0;
+    const std::int64_t pixelOffset =
+        kFileHeaderSize + kWindowsHeaderSize + 4 * layout->paletteEntries;
+    const std::int64_t fileSize = pixelOffset + layout->stride * image->height;
+    if (fileSize > UINT32_MAX) return false;
+    layout->pixelOffset = static_cast<std::uint32_t>(pixelOffset);
+    layout->fileSize = static_cast<std::uint32_t>(fileSize);
+    return true;
+}
+
 }  // namespace
 
 int readBMPfile(const char* path, Image** out) {
@@ -267,28 +440,24 @@ int readBMPfile(const char* path, Image** out) {
     return result;
 }
 
-int writeBMPfile(const char* path, const Image* image) {
-    if (image == nullptr || image->data == nullptr || image->width < 0 || image->height < 0) {
-        return 1;
-    }
-    if (image->depth != 8 && image->depth != 24) return 1;
-    const std::int64_t stride = rowStride(image->width, image->depth);
-    const int paletteLength = image->depth == 8 ? kPaletteCapacity : 0;
-    const std::int64_t pixelOffset = kFileHeaderSize + kWindowsHeaderSize + 4 * paletteLength;
-    // At most 2^31 - 1 pixel bytes, but a narrow image's filler can take the file past what the
-    // 32-bit size field can state.
-    const std::int64_t fileSize = pixelOffset + stride * image->height;
-    if (fileSize > UINT32_MAX) return 1;
+int writeBMPstream(std::FILE* stream, const Image* image) {
+    WrittenLayout layout;
+    if (!planWrite(image, &layout)) return 1;
+    bool ok = writeHeaders(stream, image, layout.pixelOffset, layout.fileSize);
+    if (layout.paletteEntries > 0) ok = ok && writeGreyPalette(stream);
+    ok = ok && writeRows(stream, image, layout.stride);
+    return ok ? 0 : 1;
+}
 
+int writeBMPfile(const char* path, const Image* image) {
+    WrittenLayout layout;
+    if (!planWrite(image, &layout)) return 1;  // before a file is created
     std::FILE* file = std::fopen(path, "wb");
     if (file == nullptr) return 1;
-    bool ok = writeHeaders(file, image, static_cast<std::uint32_t>(pixelOffset),
-                           static_cast<std::uint32_t>(fileSize));
-    if (paletteLength > 0) ok = ok && writeGreyPalette(file);
-    ok = ok && writeRows(file, image, stride);
+    int result = writeBMPstream(file, image);
     // A full disk often shows only when the buffer is flushed on closing.
-    if (std::fclose(file) != 0) ok = false;
-    return ok ? 0 : 1;
+    if (std::fclose(file) != 0) result = 1;
+    return result;
 }
 
 int fwriteWORD(unsigned value, std::FILE* stream) {
@@ -331,12 +500,6 @@ int countOfDIBColorEntries(int bits) {
         default:
             return 0;
     }
-}
-
-int getDIBxmax(int width, int bits) {
-    if (width < 0) return -1;
-    std::int64_t stride = rowStride(width, bits);
-    return stride <= INT32_MAX ? static_cast<int>(stride) : -1;
 }
 
 }  // namespace likeness

@@ -1,6 +1,8 @@
 #include "image.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <new>
 
 namespace likeness {
@@ -46,7 +48,10 @@ Image* createImage(int width, int height, int depth) {
     }
     Image* image = new (std::nothrow) Image{width, height, depth, nullptr};
     if (image == nullptr) return nullptr;
-    image->data = new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)];
+    // Zeroed, so that no byte a caller sees is undefined, even in a partly read image; an empty
+    // image still gets a buffer of its own.
+    const auto size = std::max<std::size_t>(static_cast<std::size_t>(bytes), 1);
+    image->data = static_cast<std::uint8_t*>(std::calloc(size, 1));
     if (image->data == nullptr) {
         delete image;
         return nullptr;
@@ -56,7 +61,7 @@ Image* createImage(int width, int height, int depth) {
 
 void disposeImage(Image* image) {
     if (image == nullptr) return;
-    delete[] image->data;
+    std::free(image->data);
     delete image;
 }
 

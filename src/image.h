@@ -28,7 +28,7 @@ struct Pixel {
 // Multiplies two sizes of 0 or more; false when the product would exceed kMaxImageBytes.
 bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product);
 
-// A new image with an uninitialised buffer, or nullptr for a negative side, a depth other than
+// A new image with every byte 0, or nullptr for a negative side, a depth other than
 // 8 or 24, a buffer beyond kMaxImageBytes or exhausted memory.
 Image* createImage(int width, int height, int depth);
 void disposeImage(Image* image);

@@ -43,6 +43,7 @@ const std::uint8_t* blockStart(const Image* image, int x0, int y0) {
 }  // namespace
 
 int checkPair(const Image* first, const Image* second) {
+    if (first == nullptr || second == nullptr) return kPairNotGrey;
     if (first->depth != 8 || second->depth != 8) return kPairNotGrey;
     if (first->height != second->height || first->width != second->width) return kPairSizesDiffer;
     if (first->height % kBlockSize != 0 || first->width % kBlockSize != 0) return kPairNotDivisible;
@@ -124,6 +125,8 @@ double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
 }
 
 double meanSSIM(const Image* first, const Image* second, double* scores) {
+    // A pair of other sizes would take the walk past the end of the smaller image.
+    if (checkPair(first, second) != kPairOk) return std::numeric_limits<double>::quiet_NaN();
     const int blocks = (first->height / kBlockSize) * (first->width / kBlockSize);
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
     if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();

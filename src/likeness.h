@@ -19,7 +19,7 @@ enum PairCheck {
     kPairNotDivisible,  // a side is not a multiple of kBlockSize
 };
 
-// Checks, in this order, the depth of both images, that their sizes agree and that the sides
+// Checks, in this order, that both images are there and 8 bits deep, that their sizes agree and that the sides
 // are multiples of kBlockSize.
 int checkPair(const Image* first, const Image* second);
 
@@ -38,8 +38,8 @@ double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0);
 double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
                      std::size_t secondStride);
 
-// Mean of calculate_ssim over every block of two images that passed checkPair, block rows top
-// first and each row from the left. Images without blocks give a not-a-number. When scores is
+// Mean of calculate_ssim over every block of two images, block rows top first and each row from
+// the left. Images without blocks, and a pair that fails checkPair, give a not-a-number. When scores is
 // given it receives every block's score in that order, (height / 8) * (width / 8) of them.
 double meanSSIM(const Image* first, const Image* second, double* scores = nullptr);
 

@@ -9,6 +9,10 @@ def grey_palette(entry_bytes=4, count=256):
     return b"".join(bytes((i, i, i, 0)[:entry_bytes]) for i in range(count))
 
 
+# Index i is grey level 255 - i: an index that is not mapped, or a 0 taken for index 0, shows.
+INVERSE = b"".join(bytes((255 - i, 255 - i, 255 - i, 0)) for i in range(256))
+
+
 def bmp(width, height, bits=8, header=40, compression=0, colours=0, palette=b"", rows=b"",
         offset=None, size=None):
     if header == 12:
@@ -16,9 +20,10 @@ def bmp(width, height, bits=8, header=40, compression=0, colours=0, palette=b"",
     else:
         info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, 0, 2835, 2835,
                            colours, 0)
-        info = struct.pack("<I", header) + info[4:] + bytes(max(0, header - 40))
+        info = struct.pack("<I", header) + info[4:] + b"\xab" * max(0, header - 40)
     start = 14 + len(info) + len(palette)
-    head = struct.pack("<2sIHHI", b"BM", size or start + len(rows), 0, 0, offset or start)
+    head = struct.pack("<2sIHHI", b"BM", size or start + len(rows), 0, 0,
+                       start if offset is None else offset)
     return head + info + palette + rows
 
 
@@ -52,30 +57,53 @@ write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255
 write("colours-negative.bmp", bmp(4, 1, colours=0x80000000, rows=bytes([0, 1, 2, 3])))
 write("colours-huge.bmp", bmp(4, 1, colours=0x12345678, palette=grey_palette(), rows=bytes(4)))
 write("colour-palette2.bmp", bmp(1, 1, bits=24, colours=2, palette=b"\x55" * 8, rows=bytes([1, 2, 3, 0])))
-# Wrong size and offset fields, and trailing bytes: all ignored.
+# A wrong size field, an offset inside the palette and trailing bytes: the rows follow the palette.
 moved = bytearray(grey(2, 2, [10, 20, 30, 40]))
 moved[2:6] = struct.pack("<I", 1)
-moved[10:14] = struct.pack("<I", 0xFFFF)
-write("offset-ignored.bmp", bytes(moved) + b"\x09\x09\x09")
+moved[10:14] = struct.pack("<I", 100)
+write("offset-inside-palette.bmp", bytes(moved) + b"\x09\x09\x09")
+# An offset past the palette: the bytes between are dropped. One past the file's end is a cut file.
+write("offset-gap.bmp", bmp(2, 2, palette=grey_palette(), offset=1078 + 5,
+                            rows=b"\x63" * 5 + bytes([30, 40, 0, 0, 10, 20, 0, 0])))
+write("offset-past-end.bmp", bmp(2, 2, palette=grey_palette(), offset=0xFFFFFFFF, rows=bytes(8)))
+write("top-down.bmp", bmp(4, -2, palette=grey_palette(), rows=bytes([1, 2, 3, 4, 5, 6, 7, 8])))
+for header in (52, 56, 108, 124):
+    write(f"header{header}.bmp", bmp(2, 2, header=header, palette=INVERSE, rows=bytes([3, 4, 0, 0, 1, 2, 0, 0])))
+
+# Cut inside the rows: what was read is kept, the rest is 0.
 write("cut-in-filler.bmp", bmp(3, 2, palette=grey_palette(), rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
+write("cut-mid-band.bmp", bmp(4, 3, palette=INVERSE, rows=bytes([1, 2, 3, 4, 5, 6])))
+
+# Run-length rows, bottom-up: runs, end of line, literals (odd ones padded), a move, end of bitmap.
+# Pixels never written are index 0; pixels past the right edge or the top are dropped.
+def rle(width, height, stream, bits=8):
+    return bmp(width, height, bits=bits, compression=1, palette=INVERSE, rows=bytes(stream))
+
+
+write("rle-escapes.bmp", rle(4, 3, [0, 3, 5, 6, 7, 0, 0, 0, 0, 2, 1, 1, 2, 9, 0, 1]))
+write("rle-clipped.bmp", rle(4, 2, [6, 2, 0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 4, 1, 2, 3, 4,
+                                    0, 2, 2, 5, 3, 7, 0, 1]))
+write("rle-no-end-mark.bmp", rle(4, 2, [4, 1, 0, 0, 4, 2]))
+write("rle-cut.bmp", rle(4, 2, [4, 1, 0, 0, 2, 2]))
+write("rle-bits24.bmp", rle(2, 2, [2, 1, 0, 1], bits=24))
+write("rle-top-down.bmp", rle(2, -2, [2, 1, 0, 1]))
+write("rle4-bits8.bmp", bmp(2, 2, compression=2, palette=INVERSE, rows=bytes([2, 1, 0, 1])))
 write("empty-tall.bmp", bmp(0, 0x7FFFFFFF, bits=24))
 
 # Refusals.
 write("signature-ba.bmp", b"BA\0\0")
 write("one-byte.bmp", b"B")
 write("empty.bmp", b"")
-for header in (16, 64, 108, 124):
+for header in (16, 64):
     write(f"header{header}.bmp", bmp(8, 8, header=header, palette=grey_palette(), rows=bytes(64)))
 for bits in (1, 4, 16, 32):
     write(f"bits{bits}.bmp", bmp(8, 8, bits=bits, palette=grey_palette(4, 2), rows=bytes(256)))
-write("rle8.bmp", bmp(8, 8, compression=1, palette=grey_palette(), rows=bytes(64)))
 write("rle-bits4.bmp", bmp(8, 8, bits=4, compression=2, palette=grey_palette(4, 16), rows=bytes(32)))
 
 # Hostile sides: no image can hold them, or the data never comes.
 write("core-65535.bmp", bmp(65535, 65535, bits=24, header=12, rows=bytes(64)))
 write("huge-3000000x2000000.bmp", bmp(3000000, 2000000, bits=24, rows=bytes(64)))
 write("height-min.bmp", bmp(8, -0x80000000, palette=grey_palette(), rows=bytes(64)))
-write("top-down.bmp", bmp(8, -8, palette=grey_palette(), rows=bytes(64)))
 write("width-negative.bmp", bmp(-8, 8, palette=grey_palette(), rows=bytes(64)))
 write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
 write("large-little-data.bmp", bmp(40000, 40000, palette=grey_palette(), rows=bytes(100)))
