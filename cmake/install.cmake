@@ -11,7 +11,23 @@ install(TARGETS likeness EXPORT likenessTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/likeness)
 install(TARGETS likeness-tool likeness-map RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES man/likeness.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# Manual pages and the changelog are installed compressed, as Debian wants them: gzip -n keeps
+# the name and time out, so that the same sources give the same package. likeness-map is
+# described on the likeness page.
+find_program(GZIP gzip REQUIRED)
+set(LIKENESS_MAN_GZ ${CMAKE_CURRENT_BINARY_DIR}/likeness.1.gz)
+set(LIKENESS_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${LIKENESS_MAN_GZ} ${LIKENESS_CHANGELOG_GZ}
+  COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/man/likeness.1 > ${LIKENESS_MAN_GZ}
+  COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog > ${LIKENESS_CHANGELOG_GZ}
+  DEPENDS man/likeness.1 cmake/debian/changelog VERBATIM)
+add_custom_target(likeness_docs ALL DEPENDS ${LIKENESS_MAN_GZ} ${LIKENESS_CHANGELOG_GZ})
+file(CREATE_LINK likeness.1.gz ${CMAKE_CURRENT_BINARY_DIR}/likeness-map.1.gz SYMBOLIC)
+install(FILES ${LIKENESS_MAN_GZ} ${CMAKE_CURRENT_BINARY_DIR}/likeness-map.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${LIKENESS_CHANGELOG_GZ} cmake/debian/copyright
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT likenessTargets NAMESPACE likeness:: DESTINATION ${LIKENESS_CMAKE_DIR})
 configure_package_config_file(cmake/likenessConfig.cmake.in
@@ -32,11 +48,13 @@ set(CPACK_PACKAGE_VENDOR "likeness maintainers")
 set(CPACK_PACKAGE_CONTACT "likeness maintainers <maintainers@likeness.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
-  "likeness prints the structural similarity (SSIM) of two 8-bit grey BMP files, averaged over
-non-overlapping 8 x 8 blocks; likeness-map also draws the block scores. The static library and
-its headers read and write 8-bit and 24-bit BMP files and score blocks.")
+  "likeness prints the structural similarity (SSIM) of two 8-bit grey BMP
+files, averaged over non-overlapping 8 x 8 blocks; likeness-map also draws
+the block scores. The static library and its headers read and write 8-bit
+and 24-bit BMP files and score blocks.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -1,7 +1,7 @@
 // Files for the tests: the data folder, scratch files, and the pixel bytes of an image.
 #pragma once
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -19,15 +19,22 @@ inline std::string dataPath(const std::string& name) {
     return std::string(LIKENESS_TEST_DATA) + "/" + name;
 }
 
-// A path in a folder of this test program's own.
+// A folder of this test process's own, removed with everything in it when the process ends.
+struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "likeness-test-XXXXXX");
+        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
 inline std::string scratchPath(const std::string& name) {
-    static const std::filesystem::path folder = [] {
-        auto path =
-            std::filesystem::temp_directory_path() / ("likeness-test-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        return path;
-    }();
-    return (folder / name).string();
+    static const ScratchFolder folder;
+    return (folder.path / name).string();
 }
 
 inline Bytes readBytes(const std::string& path) {
