@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
 #include <utility>
 
 namespace likeness {
@@ -134,8 +134,8 @@ int readWindowsHeader(std::FILE* file, Header* header) {
 int checkHeader(const Header& header) {
     if (header.bits != 8 && header.bits != 24) return kBMPUnsupportedBits;
     // Run-length rows always run bottom-up; a top-down stream has no defined meaning.
-    const bool rle8 = header.compression == kCompressionRLE8 && header.bits == 8 &&
-                      !isTopDown(header);
+    const bool rle8 =
+        header.compression == kCompressionRLE8 && header.bits == 8 && !isTopDown(header);
     if (header.compression != kCompressionNone && !rle8) return kBMPBadPixels;
     // -2^31 has no positive counterpart to be the height of a top-down file.
     if (header.width < 0 || header.height == INT32_MIN) return kBMPBadHeader;
@@ -307,8 +307,8 @@ int readRLE8(std::FILE* file, const GreyTable& grey, Image* image) {
     const std::size_t mapped = rowsDone * width;
     convertPixels(image->data + (height - rowsDone) * width, mapped, &grey, 8);
     if (rowsDone < height) {
-        convertPixels(image->data + (height - rowsDone - 1) * width,
-                      static_cast<std::size_t>(at.x), &grey, 8);
+        convertPixels(image->data + (height - rowsDone - 1) * width, static_cast<std::size_t>(at.x),
+                      &grey, 8);
     }
     return result;
 }

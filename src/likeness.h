@@ -19,8 +19,8 @@ enum PairCheck {
     kPairNotDivisible,  // a side is not a multiple of kBlockSize
 };
 
-// Checks, in this order, that both images are there and 8 bits deep, that their sizes agree and that the sides
-// are multiples of kBlockSize.
+// Checks, in this order, that both images are there and 8 bits deep, that their sizes agree and
+// that the sides are multiples of kBlockSize.
 int checkPair(const Image* first, const Image* second);
 
 // SSIM of the 8 x 8 block whose top-left pixel is (x0, y0) in first against the same block of
@@ -39,8 +39,9 @@ double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const s
                      std::size_t secondStride);
 
 // Mean of calculate_ssim over every block of two images, block rows top first and each row from
-// the left. Images without blocks, and a pair that fails checkPair, give a not-a-number. When scores is
-// given it receives every block's score in that order, (height / 8) * (width / 8) of them.
+// the left. Images without blocks, and a pair that fails checkPair, give a not-a-number. When
+// scores is given it receives every block's score in that order, (height / 8) * (width / 8) of
+// them.
 double meanSSIM(const Image* first, const Image* second, double* scores = nullptr);
 
 }  // namespace likeness

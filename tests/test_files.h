@@ -1,4 +1,4 @@
-// Files for the tests: the data folder, scratch files, and the pixel bytes of an image.
+// Files for the tests: the data folder, a scratch folder, and the bytes of a file.
 #pragma once
 
 #include <stdlib.h>
@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +22,7 @@ inline std::string dataPath(const std::string& name) {
 struct ScratchFolder {
     std::filesystem::path path;
     ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "likeness-test-XXXXXX");
+        std::string pattern = std::filesystem::temp_directory_path() / "likeness-test-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path = pattern;
     }
     ~ScratchFolder() {
@@ -40,37 +39,6 @@ inline std::string scratchPath(const std::string& name) {
 inline Bytes readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::string writeScratch(const std::string& name, const Bytes& bytes) {
-    const std::string path = scratchPath(name);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path;
-}
-
-// One line of the data folder's expected.txt: a file, the code reading it gives and, for a file
-// that reads, a description of its pixels.
-struct Listed {
-    std::string path;
-    int code;
-    std::string pixels;
-};
-
-inline std::vector<Listed> listedFiles() {
-    std::ifstream list(dataPath("expected.txt"));
-    std::vector<Listed> files;
-    for (std::string line; std::getline(list, line);) {
-        std::istringstream fields(line);
-        Listed file{"", 0, ""};
-        if (fields >> file.path >> file.code && file.path[0] != '#') {
-            fields >> file.pixels;
-            file.path = dataPath(file.path);
-            files.push_back(file);
-        }
-    }
-    return files;
 }
 
 }  // namespace test_files

@@ -56,6 +56,9 @@ write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255
                             rows=bytes([0, 1, 255, 44])))
 write("colours-negative.bmp", bmp(4, 1, colours=0x80000000, rows=bytes([0, 1, 2, 3])))
 write("colours-huge.bmp", bmp(4, 1, colours=0x12345678, palette=grey_palette(), rows=bytes(4)))
+# A grey palette but for its last entry, which must not pass for the identity.
+write("palette-almost-grey.bmp", bmp(4, 1, palette=grey_palette()[:-4] + bytes((7, 7, 7, 0)),
+                                     rows=bytes([255, 254, 0, 1])))
 write("colour-palette2.bmp", bmp(1, 1, bits=24, colours=2, palette=b"\x55" * 8, rows=bytes([1, 2, 3, 0])))
 # A wrong size field, an offset inside the palette and trailing bytes: the rows follow the palette.
 moved = bytearray(grey(2, 2, [10, 20, 30, 40]))
@@ -91,7 +94,7 @@ write("rle4-bits8.bmp", bmp(2, 2, compression=2, palette=INVERSE, rows=bytes([2,
 write("empty-tall.bmp", bmp(0, 0x7FFFFFFF, bits=24))
 
 # Refusals.
-write("signature-ba.bmp", b"BA\0\0")
+write("signature-ba.bmp", b"BA" + grey(2, 2, [10, 20, 30, 40])[2:])
 write("one-byte.bmp", b"B")
 write("empty.bmp", b"")
 for header in (16, 64):
@@ -113,8 +116,20 @@ write("grey8x8.bmp", flat(8, 8, 1))
 write("grey16x8.bmp", flat(16, 8, 0))
 write("grey8x16.bmp", flat(8, 16, 0))
 write("grey12x8.bmp", flat(12, 8, 0))
+write("grey8x12.bmp", flat(8, 12, 0))
 write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(16 * 16 * 3)))
 write("grey0x0.bmp", flat(0, 0, 0))
+# 3 x 2 blocks: the same texture in the first; in the second equal, noisy, inverted, flat, faded
+# and brightened, block by block.
+def texture(x, y):
+    return (x * 37 + y * 19 + (x // 8 + 3 * (y // 8)) * 50) % 200 + 20
+
+
+CHANGES = [lambda v, x, y: v, lambda v, x, y: v + (x * 7 + y * 3) % 9 - 4, lambda v, x, y: 255 - v,
+           lambda v, x, y: 128, lambda v, x, y: v // 2 + 60, lambda v, x, y: min(255, v + x * y % 40)]
+write("blocks-first.bmp", grey(24, 16, [texture(x, y) for y in range(16) for x in range(24)]))
+write("blocks-second.bmp", grey(24, 16, [CHANGES[x // 8 + 3 * (y // 8)](texture(x, y), x, y)
+                                         for y in range(16) for x in range(24)]))
 # Left blocks equal, right blocks 0 against 255.
 write("left.bmp", grey(16, 8, [77 if x < 8 else 0 for y in range(8) for x in range(16)]))
 write("right.bmp", grey(16, 8, [77 if x < 8 else 255 for y in range(8) for x in range(16)]))
