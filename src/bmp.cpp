@@ -4,6 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <utility>
 
 namespace likeness {
@@ -18,9 +21,9 @@ constexpr std::int32_t kCompressionNone = 0;
 constexpr std::int32_t kCompressionRLE8 = 1;
 // An 8-bit index reaches 256 entries; a longer table in a file is read and dropped.
 constexpr int kPaletteCapacity = 256;
-// Rows without filler are read this many bytes at a time (at least one row): enough that the
-// system calls cost little, few enough that a band is still in the cache when it is turned round.
-constexpr std::size_t kBandBytes = std::size_t{1} << 18;
+// A file is read through a buffer this large: few system calls for a large image, and a buffer
+// small enough to stay in the cache while rows are copied out of it.
+constexpr std::size_t kFileBuffer = std::size_t{64} << 10;
 
 // What the reader keeps of the file and info headers.
 struct Header {
@@ -190,35 +193,22 @@ void convertPixels(std::uint8_t* bytes, std::size_t count, const GreyTable* grey
     }
 }
 
-void reverseRows(std::uint8_t* band, std::size_t rows, std::size_t rowBytes) {
-    for (std::size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
-        std::swap_ranges(band + top * rowBytes, band + (top + 1) * rowBytes,
-                         band + bottom * rowBytes);
-    }
-}
-
-// Fills the image from uncompressed rows, stored bottom-up or (top-down files) top first. Rows
-// without filler lie in the file as in the image, only perhaps in the opposite order, so whole
-// bands of them are read straight into place and turned round there. The sizes come from an
-// image that createImage made, so they are within the model.
+// Fills the image from uncompressed rows, stored bottom-up or (top-down files) top first, each
+// read straight into its place. The sizes come from an image that createImage made, so they are
+// within the model.
 int readRows(std::FILE* file, const GreyTable* grey, bool topDown, Image* image) {
     const auto rowBytes = static_cast<std::size_t>(image->width) * (image->depth / 8);
     // Rows of no bytes need no data, however many a header claims.
     if (rowBytes == 0) return kBMPOk;
-    const auto filler = static_cast<std::size_t>(rowStride(image->width, image->depth)) - rowBytes;
+    const std::int64_t filler =
+        rowStride(image->width, image->depth) - static_cast<std::int64_t>(rowBytes);
     const auto height = static_cast<std::size_t>(image->height);
-    const std::size_t bandRows = filler == 0 ? std::max<std::size_t>(1, kBandBytes / rowBytes) : 1;
-    for (std::size_t stored = 0; stored < height; stored += bandRows) {
-        const std::size_t rows = std::min(bandRows, height - stored);
-        const std::size_t top = topDown ? stored : height - stored - rows;
-        std::uint8_t* band = image->data + top * rowBytes;
-        const std::size_t got = std::fread(band, 1, rows * rowBytes, file);
+    for (std::size_t stored = 0; stored < height; ++stored) {
+        std::uint8_t* row = image->data + (topDown ? stored : height - 1 - stored) * rowBytes;
+        const std::size_t got = std::fread(row, 1, rowBytes, file);
         // Only the bytes read are converted: the rest of a cut image stays 0.
-        convertPixels(band, got, grey, image->depth);
-        if (!topDown) reverseRows(band, rows, rowBytes);
-        if (got != rows * rowBytes || !skipBytes(static_cast<std::int64_t>(filler), file)) {
-            return kBMPBadPixels;
-        }
+        convertPixels(row, got, grey, image->depth);
+        if (got != rowBytes || !skipBytes(filler, file)) return kBMPBadPixels;
     }
     return kBMPOk;
 }
@@ -435,6 +425,8 @@ bool planWrite(const Image* image, WrittenLayout* layout) {
 int readBMPfile(const char* path, Image** out) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return kBMPCannotOpen;
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
+    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
     int result = readBMPstream(file, out);
     std::fclose(file);
     return result;

@@ -1,7 +1,9 @@
 #include "image.h"
 
-#include <algorithm>
+#include <sys/mman.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -29,6 +31,48 @@ bool clampToRange(int* coordinate, int size) {
     return true;
 }
 
+// Buffers from this size on are mapped directly, aligned to and advised for the kernel's 2 MiB
+// transparent huge pages: a 64 MiB image then costs 32 page faults rather than 16,384. A fresh
+// mapping is zero already. Smaller buffers come from the heap, zeroed.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kMappedBytes = 4 * kHugePage;
+
+std::size_t mappedLength(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+std::uint8_t* allocatePixels(std::size_t bytes) {
+    // An empty image still gets a buffer of its own.
+    if (bytes < kMappedBytes) return static_cast<std::uint8_t*>(std::calloc(bytes + 1, 1));
+    const std::size_t length = mappedLength(bytes);
+    void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) return nullptr;
+    // Keep the aligned middle of the mapping and hand the rest back.
+    auto* start = static_cast<std::uint8_t*>(mapped);
+    const std::size_t head =
+        (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
+    if (head > 0) munmap(start, head);
+    munmap(start + head + length, kHugePage - head);
+#ifdef MADV_HUGEPAGE
+    madvise(start + head, length, MADV_HUGEPAGE);
+#endif
+    return start + head;
+}
+
+void releasePixels(std::uint8_t* data, std::size_t bytes) {
+    if (bytes < kMappedBytes) {
+        std::free(data);
+    } else if (data != nullptr) {
+        munmap(data, mappedLength(bytes));
+    }
+}
+
+std::size_t bufferBytes(const Image* image) {
+    return static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height) *
+           static_cast<std::size_t>(image->depth / 8);
+}
+
 }  // namespace
 
 bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product) {
@@ -48,10 +92,8 @@ Image* createImage(int width, int height, int depth) {
     }
     Image* image = new (std::nothrow) Image{width, height, depth, nullptr};
     if (image == nullptr) return nullptr;
-    // Zeroed, so that no byte a caller sees is undefined, even in a partly read image; an empty
-    // image still gets a buffer of its own.
-    const auto size = std::max<std::size_t>(static_cast<std::size_t>(bytes), 1);
-    image->data = static_cast<std::uint8_t*>(std::calloc(size, 1));
+    // Zeroed, so that no byte a caller sees is undefined, even in a partly read image.
+    image->data = allocatePixels(static_cast<std::size_t>(bytes));
     if (image->data == nullptr) {
         delete image;
         return nullptr;
@@ -61,7 +103,7 @@ Image* createImage(int width, int height, int depth) {
 
 void disposeImage(Image* image) {
     if (image == nullptr) return;
-    std::free(image->data);
+    releasePixels(image->data, bufferBytes(image));
     delete image;
 }
 

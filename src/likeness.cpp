@@ -1,33 +1,18 @@
 #include "likeness.h"
 
-#include <cstring>
 #include <limits>
+#include <vector>
+
+#include "block_score.h"
 
 namespace likeness {
 
 namespace {
 
-// The index is SSIM over uniform 8 x 8 windows that do not overlap, with the sample variance and
-// covariance (divisor N - 1) and dynamic range 255: C1 = (0.01 * 255)^2, C2 = (0.03 * 255)^2,
-// written as the decimals they are rather than computed.
-constexpr double kC1 = 6.5025;
-constexpr double kC2 = 58.5225;
-constexpr int kBlockPixels = kBlockSize * kBlockSize;
-
 double redAt(const Image* image, int x, int y) {
     Pixel pixel{0, 0, 0};
     getPixel(image, x, y, &pixel);
     return pixel.r;
-}
-
-// The index from the means, the variances and the covariance of one block pair; the divisions by
-// N - 1 happen here, so that both ways of computing the block share them.
-double combine(double meanA, double meanB, double squaresA, double squaresB, double products) {
-    const double va = squaresA / (kBlockPixels - 1);
-    const double vb = squaresB / (kBlockPixels - 1);
-    const double cab = products / (kBlockPixels - 1);
-    return ((meanA + meanA) * meanB + kC1) * ((cab + cab) + kC2) /
-           (((meanA * meanA + meanB * meanB) + kC1) * ((va + vb) + kC2));
 }
 
 bool insideGrey(const Image* image, int x0, int y0) {
@@ -38,6 +23,50 @@ bool insideGrey(const Image* image, int x0, int y0) {
 const std::uint8_t* blockStart(const Image* image, int x0, int y0) {
     return image->data + static_cast<std::size_t>(y0) * static_cast<std::size_t>(image->width) +
            static_cast<std::size_t>(x0);
+}
+
+// Integer sums over one pair of blocks: of the grey levels, their squares and their products.
+struct BlockSums {
+    std::int32_t sumA;  // at most 64 * 255
+    std::int32_t sumB;
+    std::int32_t squaresA;  // at most 64 * 255^2
+    std::int32_t squaresB;
+    std::int32_t products;
+};
+
+BlockSums blockSums(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
+                    std::size_t secondStride) {
+    BlockSums sums{0, 0, 0, 0, 0};
+    for (int row = 0; row < kBlockSize; ++row) {
+        for (int column = 0; column < kBlockSize; ++column) {
+            const std::int32_t a = first[row * firstStride + column];
+            const std::int32_t b = second[row * secondStride + column];
+            sums.sumA += a;
+            sums.sumB += b;
+            sums.squaresA += a * a;
+            sums.squaresB += b * b;
+            sums.products += a * b;
+        }
+    }
+    return sums;
+}
+
+double scoreBlock(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
+                  std::size_t secondStride) {
+    const BlockSums sums = blockSums(first, firstStride, second, secondStride);
+    return scoreFromSums<double>(sums.sumA, sums.sumB, sums.squaresA, sums.squaresB, sums.products);
+}
+
+// Scores the blocks of one band of 8 rows of two images of the same width, left to right: as
+// many as the vector unit takes at once, the rest one by one.
+void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
+               double* scores) {
+    const std::size_t blocks = width / kBlockSize;
+    for (std::size_t block = leadingBlockScores(first, second, width, scores); block < blocks;
+         ++block) {
+        const std::size_t x0 = block * kBlockSize;
+        scores[block] = scoreBlock(first + x0, width, second + x0, width);
+    }
 }
 
 }  // namespace
@@ -75,45 +104,12 @@ double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
             products += da * db;
         }
     }
-    return combine(meanA, meanB, squaresA, squaresB, products);
+    return combine<double>(meanA, meanB, squaresA, squaresB, products);
 }
 
-// Every value the two passes sum is a multiple of 1/4096 far below 2^53, so their sums are exact:
-// sum (a - meanA)^2 = (64 sum a^2 - (sum a)^2) / 64, and so on. Integer sums over the block give
-// those doubles bit for bit, and combine() takes it from there.
 double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
                      std::size_t secondStride) {
-    // Gathered into one run of 64 and widened to 16 bits, the block takes loops the compiler
-    // turns into vector code: the sums of squares and products become 16-bit dot products.
-    std::uint8_t rowsA[kBlockPixels];
-    std::uint8_t rowsB[kBlockPixels];
-    for (int row = 0; row < kBlockSize; ++row) {
-        std::memcpy(rowsA + row * kBlockSize, first + row * firstStride, kBlockSize);
-        std::memcpy(rowsB + row * kBlockSize, second + row * secondStride, kBlockSize);
-    }
-    std::int16_t a[kBlockPixels];
-    std::int16_t b[kBlockPixels];
-    for (int i = 0; i < kBlockPixels; ++i) {
-        a[i] = rowsA[i];
-        b[i] = rowsB[i];
-    }
-    std::int16_t sumA = 0;  // at most 64 * 255
-    std::int16_t sumB = 0;
-    std::int32_t squaresA = 0;  // at most 64 * 255^2
-    std::int32_t squaresB = 0;
-    std::int32_t products = 0;
-    for (int i = 0; i < kBlockPixels; ++i) {
-        sumA = static_cast<std::int16_t>(sumA + a[i]);
-        sumB = static_cast<std::int16_t>(sumB + b[i]);
-        squaresA += a[i] * a[i];
-        squaresB += b[i] * b[i];
-        products += a[i] * b[i];
-    }
-    const std::int64_t n = kBlockPixels;
-    return combine(sumA / static_cast<double>(n), sumB / static_cast<double>(n),
-                   static_cast<double>(n * squaresA - std::int64_t{sumA} * sumA) / n,
-                   static_cast<double>(n * squaresB - std::int64_t{sumB} * sumB) / n,
-                   static_cast<double>(n * products - std::int64_t{sumA} * sumB) / n);
+    return scoreBlock(first, firstStride, second, secondStride);
 }
 
 double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
@@ -130,12 +126,13 @@ double meanSSIM(const Image* first, const Image* second, double* scores) {
     const int blocks = (first->height / kBlockSize) * (first->width / kBlockSize);
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
     if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();
-    const auto stride = static_cast<std::size_t>(first->width);
+    const auto width = static_cast<std::size_t>(first->width);
+    std::vector<double> band(width / kBlockSize);
     double sum = 0.0;
     for (int y0 = 0; y0 + kBlockSize <= first->height; y0 += kBlockSize) {
-        for (int x0 = 0; x0 + kBlockSize <= first->width; x0 += kBlockSize) {
-            const double score = fastBlockSSIM(blockStart(first, x0, y0), stride,
-                                               blockStart(second, x0, y0), stride);
+        const std::size_t offset = static_cast<std::size_t>(y0) * width;
+        scoreBand(first->data + offset, second->data + offset, width, band.data());
+        for (double score : band) {
             if (scores != nullptr) *scores++ = score;
             sum += score;
         }
