@@ -48,10 +48,10 @@ set(CPACK_PACKAGE_VENDOR "likeness maintainers")
 set(CPACK_PACKAGE_CONTACT "likeness maintainers <maintainers@likeness.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
-  "likeness prints the structural similarity (SSIM) of two 8-bit grey BMP
-files, averaged over non-overlapping 8 x 8 blocks; likeness-map also draws
-the block scores. The static library and its headers read and write 8-bit
-and 24-bit BMP files and score blocks.")
+  "likeness prints the structural similarity (SSIM) of two grey images
+(BMP, PNG or PGM files), averaged over non-overlapping 8 x 8 blocks;
+likeness-map also draws the block scores. The static library and its
+headers read those files, write BMP files and score blocks.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

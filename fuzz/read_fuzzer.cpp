@@ -1,22 +1,24 @@
-// libFuzzer target: reads any bytes as a BMP file; an image that reads must survive being written
-// and read again unchanged, and must score exactly 1 against itself. Everything stays in memory.
+// libFuzzer target: reads any bytes as an image file (BMP, PNG or PGM); an image that reads must
+// survive being written as BMP and read again unchanged, and must score exactly 1 against itself.
+// Everything stays in memory.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "bmp.h"
+#include "image_file.h"
 #include "likeness.h"
 
 namespace {
 
-// Reads a BMP file from memory into image; the reader's result. An empty buffer, which fmemopen
+// Reads an image file from memory into image; the reader's result. An empty buffer, which fmemopen
 // may refuse, cannot be opened.
 int readMemory(const void* data, std::size_t size, likeness::ImagePtr* image) {
     std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(data), size, "rb");
     if (stream == nullptr) return likeness::kBMPCannotOpen;
     likeness::Image* raw = nullptr;
-    const int result = likeness::readBMPstream(stream, &raw);
+    const int result = likeness::readImageStream(stream, &raw);
     image->reset(raw);
     std::fclose(stream);
     return result;

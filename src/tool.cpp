@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bmp.h"
+#include "image_file.h"
 #include "likeness.h"
 
 namespace likeness {
@@ -52,7 +52,7 @@ void writeLine(const char* text) {
 // The image in the file, or none when it cannot be read whole.
 ImagePtr readImage(const char* path) {
     Image* image = nullptr;
-    int result = readBMPfile(path, &image);
+    int result = readImageFile(path, &image);
     ImagePtr owned(image);
     if (result < 0) owned.reset();
     return owned;

@@ -9,7 +9,9 @@
 #include <iomanip>
 #include <set>
 #include <sstream>
+#include <tuple>
 
+#include "image_file.h"
 #include "test_files.h"
 
 namespace likeness {
@@ -24,14 +26,14 @@ struct Read {
 
 Read readFile(const std::string& path) {
     Image* image = nullptr;
-    const int code = readBMPfile(path.c_str(), &image);
+    const int code = readImageFile(path.c_str(), &image);
     return {code, ImagePtr(image)};
 }
 
 Read readMemory(Bytes bytes) {
     Image* image = nullptr;
     std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
-    const int code = readBMPstream(stream, &image);
+    const int code = readImageStream(stream, &image);
     std::fclose(stream);
     return {code, ImagePtr(image)};
 }
@@ -56,13 +58,16 @@ std::string describe(const Bytes& bytes, bool hashed) {
     return out.str();
 }
 
-// Every file in the data folder, crafted, from the bmpsuite corpus or written by common programs,
-// is listed in expected.txt with the code reading it gives and, when an image is handed over (a
-// failure inside the pixels hands over the partial image), its pixels.
+// Every image file in the data folder, crafted, from the bmpsuite corpus or written by common
+// programs, is listed in expected.txt with the code reading it gives and, when an image is handed
+// over (a failure inside the pixels hands over the partial image), its pixels.
 TEST(ReadBMP, EveryListedFileGivesItsCodeAndPixels) {
     std::set<std::string> unlisted;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(LIKENESS_TEST_DATA)) {
-        if (entry.path().extension() == ".bmp") unlisted.insert(entry.path().string());
+        const auto extension = entry.path().extension();
+        if (extension == ".bmp" || extension == ".png" || extension == ".pgm") {
+            unlisted.insert(entry.path().string());
+        }
     }
     std::ifstream list(test_files::dataPath("expected.txt"));
     for (std::string line, name, pixels; std::getline(list, line);) {
@@ -84,22 +89,27 @@ TEST(ReadBMP, EveryListedFileGivesItsCodeAndPixels) {
     EXPECT_EQ(readFile("/nonexistent/likeness.bmp").code, kBMPCannotOpen);
 }
 
-TEST(ReadBMP, AFileCutAnywhereIsRefusedByWhereItEnds) {
-    // Where the pixels start in each: after the headers and the palette.
-    for (auto [name, pixelsStart] : {std::pair{"crafted/grey2x2.bmp", 14 + 40 + 1024},
-                                     {"crafted/core3x2.bmp", 14 + 12 + 768},
-                                     {"crafted/colour5x2.bmp", 14 + 40},
-                                     {"crafted/rle-escapes.bmp", 14 + 40 + 1024},
-                                     {"crafted/top-down.bmp", 14 + 40 + 1024}}) {
+// A BMP file cut in its headers or palette is a bad header, one cut in its pixels hands over the
+// partial image; a PNG file cut after its signature is refused by the decoder (but for the
+// checksum of its empty end chunk, which libspng does not read).
+TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
+    // Each file, where its pixels (or its PNG chunks) start, and the code of a cut after that.
+    for (auto [name, start, cut] :
+         {std::tuple{"crafted/grey2x2.bmp", 14 + 40 + 1024, int{kBMPBadPixels}},
+          {"crafted/core3x2.bmp", 14 + 12 + 768, kBMPBadPixels},
+          {"crafted/colour5x2.bmp", 14 + 40, kBMPBadPixels},
+          {"crafted/rle-escapes.bmp", 14 + 40 + 1024, kBMPBadPixels},
+          {"crafted/top-down.bmp", 14 + 40 + 1024, kBMPBadPixels},
+          {"written/netpbm-interlaced-grey13x7.png", 8, kImageDecoderRefused}}) {
         const Bytes whole = test_files::readBytes(test_files::dataPath(name));
-        for (std::size_t length = 1; length < whole.size(); ++length) {
+        const std::size_t end = whole.size() - (cut == kImageDecoderRefused ? 4 : 0);
+        for (std::size_t length = 1; length < end; ++length) {
             Read read = readMemory(Bytes(whole.begin(), whole.begin() + static_cast<long>(length)));
             const int size = static_cast<int>(length);
-            const int expected = size < 2             ? kBMPEmpty
-                                 : size < pixelsStart ? kBMPBadHeader
-                                                      : kBMPBadPixels;
+            const int expected = size < 2 ? kBMPEmpty : size < start ? kBMPBadHeader : cut;
             EXPECT_EQ(read.code, expected) << name << " cut at " << length;
-            EXPECT_EQ(read.image != nullptr, size >= pixelsStart) << name << " cut at " << length;
+            EXPECT_EQ(read.image != nullptr, expected == kBMPBadPixels)
+                << name << " cut at " << length;
         }
     }
 }

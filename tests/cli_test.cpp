@@ -81,6 +81,10 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
+        // The same pair as PNG and PGM files.
+        {test_files::dataPath("written/blocks-first.png") + " " +
+             test_files::dataPath("written/blocks-second.pgm"),
+         "SSIM: 0.469219\n", 0},
         {data("grey0x0.bmp") + " " + data("grey0x0.bmp"), "SSIM: nan\n", 0},
     };
     for (const auto& [arguments, output, status] : cases) {

@@ -1,5 +1,5 @@
 // A program outside the project, built against the installed library: compares two files.
-#include <likeness/bmp.h>
+#include <likeness/image_file.h>
 #include <likeness/likeness.h>
 
 #include <cstdio>
@@ -8,9 +8,9 @@ int main(int argc, char** argv) {
     if (argc < 3) return 2;
     likeness::Image* first = nullptr;
     likeness::Image* second = nullptr;
-    if (likeness::readBMPfile(argv[1], &first) != likeness::kBMPOk) return 1;
+    if (likeness::readImageFile(argv[1], &first) != 0) return 1;
     likeness::ImagePtr ownedFirst(first);
-    if (likeness::readBMPfile(argv[2], &second) != likeness::kBMPOk) return 1;
+    if (likeness::readImageFile(argv[2], &second) != 0) return 1;
     likeness::ImagePtr ownedSecond(second);
     if (likeness::checkPair(first, second) != likeness::kPairOk) return 1;
     std::printf("%dx%d SSIM %f\n", first->width, first->height, likeness::meanSSIM(first, second));

@@ -3,6 +3,7 @@
 (independently of the project's writer, so that a fault shared by reader and writer cannot hide).
 expected.txt next to this script says what reading each one must give."""
 import struct
+import zlib
 
 
 def grey_palette(entry_bytes=4, count=256):
@@ -146,3 +147,31 @@ def written(width, height, bits, palette, rows):
 write("written-grey2x2.bmp", written(2, 2, 8, b"".join(bytes((i,) * 4) for i in range(256)),
                                     bytes([7, 60, 0, 0, 0, 53, 0, 0])))
 write("written-colour3x1.bmp", written(3, 1, 24, b"", bytes([0, 0, 0, 1, 11, 53, 2, 22, 106, 0, 0, 0])))
+
+
+# PNG files the decoder must refuse, quickly and within bounded memory, and PGM files.
+def png(width, height, rows, depth=8, colour=0, idat=None):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+            chunk(b"IDAT", idat if idat is not None else zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+write("png-grey2x2.png", png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
+bad_crc = bytearray(png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
+bad_crc[-16] ^= 1  # the IDAT checksum
+write("png-bad-crc.png", bytes(bad_crc))
+write("png-16bit-grey.png", png(1, 1, bytes(3), depth=16))
+write("png-huge.png", png(65535, 65535, bytes(100)))
+# 46000 x 46000 fits the model (2.1 GB); a megabyte of zeros in 1 KB, then the data runs out.
+write("png-bomb.png", png(46000, 46000, b"", idat=zlib.compress(bytes(1 << 20), 9)))
+write("pgm-comments.pgm", b"P5 # a comment\n4 # width\n1\n# maxval next\n15\n" + bytes([0, 5, 10, 15]) +
+      b"P5 1 1 255\n\x07")
+write("pgm-plain.pgm", b"P2\n3 1\n3\n0 1\n3\n")
+write("pgm-16bit.pgm", b"P5\n1 1\n65535\n\x00\x01")
+write("pgm-short.pgm", b"P5\n4 2\n255\n" + bytes([1, 2, 3, 4, 5]))
+write("pgm-above-maxval.pgm", b"P2\n2 1\n3\n1 4\n")
+write("pgm-bad-header.pgm", b"P5\n4 x\n255\n" + bytes(4))
+write("pgm-maxval0.pgm", b"P5\n1 1\n0\n\x00")
+

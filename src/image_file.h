@@ -1,0 +1,28 @@
+// Image files of every format the library reads, told apart by their first bytes: BMP ("BM"),
+// PNG (through libspng) and PGM ("P5" binary, "P2" plain).
+#pragma once
+
+#include <cstdio>
+
+#include "image.h"
+
+namespace likeness {
+
+// The result besides those of readBMPfile: the PNG decoder refused the file (broken, cut short,
+// a bad checksum, or beyond its limits).
+constexpr int kImageDecoderRefused = -30;
+
+// Reads the BMP, PNG or PGM file at path into a new image handed over through out, as
+// readBMPfile does, with its result codes: -1 a file that cannot be opened, -2 one of fewer than
+// two bytes, -10 a file of no format read here, a malformed header or an image beyond the model,
+// -3 a depth not read here (a 16-bit grey PNG, a PGM maxval above 255), -20 a BMP or PGM file
+// that ends inside its pixels (the partial image is handed over), -30 a PNG file the decoder
+// refused. Grey, grey-alpha and palette PNGs become 8-bit images (grey level; a palette entry's
+// red component), colour PNGs 24-bit ones; alpha is ignored.
+int readImageFile(const char* path, Image** out);
+
+// The same from an open stream that can go back to its start (a file or memory): its first bytes
+// are looked at, then it is rewound.
+int readImageStream(std::FILE* stream, Image** out);
+
+}  // namespace likeness
