@@ -19,8 +19,7 @@ TEST(CreateImage, RefusesWhatTheModelCannotHoldAndZeroesTheRest) {
     EXPECT_TRUE(std::all_of(image->data, image->data + 7 * 5 * 3, [](int b) { return b == 0; }));
     ImagePtr empty(createImage(0, 0, 8));
     Pixel pixel{1, 2, 3};
-    EXPECT_EQ(setPixel(empty.get(), 0, 0, &pixel), 0);
-    EXPECT_EQ(getPixel(empty.get(), 0, 0, &pixel), -1);
+    EXPECT_EQ(setPixel(empty.get(), 0, 0, &pixel) + getPixel(empty.get(), 0, 0, &pixel), -1);
 }
 
 TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
@@ -34,10 +33,9 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
         EXPECT_EQ(pixel.r, level) << x << ", " << y;
     }
     const Pixel high{300, 20, 30};
-    for (auto [x, y] : {std::pair{-1, 0}, {4, 0}, {0, -1}, {0, 4}}) {
-        EXPECT_EQ(setPixel(grey.get(), x, y, &high), 0);
-    }
     const Pixel low{-7, 0, 0};
+    for (auto [x, y] : {std::pair{-1, 0}, {4, 0}, {0, -1}, {0, 4}})
+        EXPECT_EQ(setPixel(grey.get(), x, y, &high), 0);
     EXPECT_EQ(setPixel(grey.get(), 1, 0, &high) + setPixel(grey.get(), 2, 0, &low), 2);
     EXPECT_EQ(std::vector<int>(grey->data, grey->data + 4), (std::vector<int>{0, 255, 0, 30}));
     EXPECT_EQ(grey->data[12], 120);
@@ -46,21 +44,17 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
     const Pixel clamped{300, -5, 3};
     EXPECT_EQ(setPixel(colour.get(), 1, 1, &clamped), 1);
     EXPECT_EQ(getPixel(colour.get(), 5, 5, &pixel), 0);
-    EXPECT_EQ(std::tuple(colour->data[9], colour->data[10], colour->data[11]),
-              std::tuple(255, 0, 3));
-    EXPECT_EQ(std::tuple(pixel.r, pixel.g, pixel.b), std::tuple(255, 0, 3));
-}
+    EXPECT_EQ(std::vector<int>(colour->data + 9, colour->data + 12), (std::vector<int>{255, 0, 3}));
+    EXPECT_EQ(std::vector<int>({pixel.r, pixel.g, pixel.b}), (std::vector<int>{255, 0, 3}));
 
-TEST(PixelAccess, AbsentImagesAndOtherDepthsAreRefused) {
-    Pixel pixel{4, 5, 6};
+    // No image, no pixels, another depth.
     std::uint8_t bytes[8] = {};
     Image noData{2, 2, 8, nullptr};
     Image deep{2, 2, 16, bytes};
     for (Image* image : {static_cast<Image*>(nullptr), &noData, &deep}) {
-        EXPECT_EQ(getPixel(image, 0, 0, &pixel), -1);
-        EXPECT_EQ(setPixel(image, 0, 0, &pixel), -1);
+        EXPECT_EQ(getPixel(image, 0, 0, &pixel) + setPixel(image, 0, 0, &high), -2);
     }
-    EXPECT_EQ(pixel.r + bytes[0], 4);
+    EXPECT_EQ(pixel.r + bytes[0], 255);
 }
 
 }  // namespace

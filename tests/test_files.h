@@ -18,22 +18,17 @@ inline std::string dataPath(const std::string& name) {
     return std::string(LIKENESS_TEST_DATA) + "/" + name;
 }
 
-// A folder of this test process's own, removed with everything in it when the process ends.
-struct ScratchFolder {
-    std::filesystem::path path;
-    ScratchFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "likeness-test-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-
+// A path in a folder of this test process's own, removed with all it holds when the process ends.
 inline std::string scratchPath(const std::string& name) {
-    static const ScratchFolder folder;
-    return (folder.path / name).string();
+    static const struct Folder {
+        std::string path = std::filesystem::temp_directory_path() / "likeness-test-XXXXXX";
+        Folder() { mkdtemp(path.data()); }
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path + "/" + name;
 }
 
 inline Bytes readBytes(const std::string& path) {

@@ -14,13 +14,16 @@ def grey_palette(entry_bytes=4, count=256):
 INVERSE = b"".join(bytes((255 - i, 255 - i, 255 - i, 0)) for i in range(256))
 
 
-def bmp(width, height, bits=8, header=40, compression=0, colours=0, palette=b"", rows=b"",
-        offset=None, size=None):
+def bmp(width, height, bits=8, header=40, compression=0, colours=0, palette=None, rows=b"",
+        offset=None, size=None, resolution=2835):
+    """A file built field by field; 8-bit files get a grey palette unless given another."""
+    if palette is None:
+        palette = grey_palette(3 if header == 12 else 4) if bits == 8 else b""
     if header == 12:
         info = struct.pack("<IHHHH", 12, width, height, 1, bits)
     else:
-        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, 0, 2835, 2835,
-                           colours, 0)
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, 0, resolution,
+                           resolution, colours, 0)
         info = struct.pack("<I", header) + info[4:] + b"\xab" * max(0, header - 40)
     start = 14 + len(info) + len(palette)
     head = struct.pack("<2sIHHI", b"BM", size or start + len(rows), 0, 0,
@@ -33,7 +36,7 @@ def grey(width, height, levels):
     stride = (width + 3) // 4 * 4
     rows = b"".join(bytes(levels[y * width:(y + 1) * width]) + b"\xee" * (stride - width)
                     for y in reversed(range(height)))
-    return bmp(width, height, palette=grey_palette(), rows=rows)
+    return bmp(width, height, rows=rows)
 
 
 def flat(width, height, level):
@@ -47,16 +50,16 @@ def write(name, data):
 
 # Layout rules of the reader.
 write("grey2x2.bmp", grey(2, 2, [10, 20, 30, 40]))
-write("filler3x2.bmp", bmp(3, 2, palette=grey_palette(), rows=bytes([4, 5, 6, 0xAA, 1, 2, 3, 0xBB])))
+write("filler3x2.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3, 0xBB])))
 write("colour5x2.bmp", bmp(5, 2, bits=24, rows=b"".join(
     bytes(100 * r + 10 * x + c for x in range(5) for c in range(3)) + b"\xcc" for r in range(2))))
-write("core3x2.bmp", bmp(3, 2, header=12, palette=grey_palette(3), rows=bytes([1, 2, 3, 0, 4, 5, 6, 0])))
+write("core3x2.bmp", bmp(3, 2, header=12, rows=bytes([1, 2, 3, 0, 4, 5, 6, 0])))
 write("colours16.bmp", bmp(4, 1, colours=16, palette=b"".join(bytes((0, 0, 10 * i, 0)) for i in range(16)),
                            rows=bytes([0, 15, 3, 16])))
 write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255 - i % 256, 0)) for i in range(300)),
                             rows=bytes([0, 1, 255, 44])))
-write("colours-negative.bmp", bmp(4, 1, colours=0x80000000, rows=bytes([0, 1, 2, 3])))
-write("colours-huge.bmp", bmp(4, 1, colours=0x12345678, palette=grey_palette(), rows=bytes(4)))
+write("colours-negative.bmp", bmp(4, 1, colours=0x80000000, palette=b"", rows=bytes([0, 1, 2, 3])))
+write("colours-huge.bmp", bmp(4, 1, colours=0x12345678, rows=bytes(4)))
 # A grey palette but for its last entry, which must not pass for the identity.
 write("palette-almost-grey.bmp", bmp(4, 1, palette=grey_palette()[:-4] + bytes((7, 7, 7, 0)),
                                      rows=bytes([255, 254, 0, 1])))
@@ -67,15 +70,15 @@ moved[2:6] = struct.pack("<I", 1)
 moved[10:14] = struct.pack("<I", 100)
 write("offset-inside-palette.bmp", bytes(moved) + b"\x09\x09\x09")
 # An offset past the palette: the bytes between are dropped. One past the file's end is a cut file.
-write("offset-gap.bmp", bmp(2, 2, palette=grey_palette(), offset=1078 + 5,
+write("offset-gap.bmp", bmp(2, 2, offset=1078 + 5,
                             rows=b"\x63" * 5 + bytes([30, 40, 0, 0, 10, 20, 0, 0])))
-write("offset-past-end.bmp", bmp(2, 2, palette=grey_palette(), offset=0xFFFFFFFF, rows=bytes(8)))
-write("top-down.bmp", bmp(4, -2, palette=grey_palette(), rows=bytes([1, 2, 3, 4, 5, 6, 7, 8])))
+write("offset-past-end.bmp", bmp(2, 2, offset=0xFFFFFFFF, rows=bytes(8)))
+write("top-down.bmp", bmp(4, -2, rows=bytes([1, 2, 3, 4, 5, 6, 7, 8])))
 for header in (52, 56, 108, 124):
     write(f"header{header}.bmp", bmp(2, 2, header=header, palette=INVERSE, rows=bytes([3, 4, 0, 0, 1, 2, 0, 0])))
 
 # Cut inside the rows: what was read is kept, the rest is 0.
-write("cut-in-filler.bmp", bmp(3, 2, palette=grey_palette(), rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
+write("cut-in-filler.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
 write("cut-mid-band.bmp", bmp(4, 3, palette=INVERSE, rows=bytes([1, 2, 3, 4, 5, 6])))
 
 # Run-length rows, bottom-up: runs, end of line, literals (odd ones padded), a move, end of bitmap.
@@ -99,7 +102,7 @@ write("signature-ba.bmp", b"BA" + grey(2, 2, [10, 20, 30, 40])[2:])
 write("one-byte.bmp", b"B")
 write("empty.bmp", b"")
 for header in (16, 64):
-    write(f"header{header}.bmp", bmp(8, 8, header=header, palette=grey_palette(), rows=bytes(64)))
+    write(f"header{header}.bmp", bmp(8, 8, header=header, rows=bytes(64)))
 for bits in (1, 4, 16, 32):
     write(f"bits{bits}.bmp", bmp(8, 8, bits=bits, palette=grey_palette(4, 2), rows=bytes(256)))
 write("rle-bits4.bmp", bmp(8, 8, bits=4, compression=2, palette=grey_palette(4, 16), rows=bytes(32)))
@@ -107,10 +110,10 @@ write("rle-bits4.bmp", bmp(8, 8, bits=4, compression=2, palette=grey_palette(4, 
 # Hostile sides: no image can hold them, or the data never comes.
 write("core-65535.bmp", bmp(65535, 65535, bits=24, header=12, rows=bytes(64)))
 write("huge-3000000x2000000.bmp", bmp(3000000, 2000000, bits=24, rows=bytes(64)))
-write("height-min.bmp", bmp(8, -0x80000000, palette=grey_palette(), rows=bytes(64)))
-write("width-negative.bmp", bmp(-8, 8, palette=grey_palette(), rows=bytes(64)))
+write("height-min.bmp", bmp(8, -0x80000000, rows=bytes(64)))
+write("width-negative.bmp", bmp(-8, 8, rows=bytes(64)))
 write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
-write("large-little-data.bmp", bmp(40000, 40000, palette=grey_palette(), rows=bytes(100)))
+write("large-little-data.bmp", bmp(40000, 40000, rows=bytes(100)))
 
 # Pairs for the command line.
 write("grey8x8.bmp", flat(8, 8, 1))
@@ -131,22 +134,12 @@ CHANGES = [lambda v, x, y: v, lambda v, x, y: v + (x * 7 + y * 3) % 9 - 4, lambd
 write("blocks-first.bmp", grey(24, 16, [texture(x, y) for y in range(16) for x in range(24)]))
 write("blocks-second.bmp", grey(24, 16, [CHANGES[x // 8 + 3 * (y // 8)](texture(x, y), x, y)
                                          for y in range(16) for x in range(24)]))
-# Left blocks equal, right blocks 0 against 255.
-write("left.bmp", grey(16, 8, [77 if x < 8 else 0 for y in range(8) for x in range(16)]))
-write("right.bmp", grey(16, 8, [77 if x < 8 else 255 for y in range(8) for x in range(16)]))
-
-
-
-# The writer's exact bytes: an 8-bit 2 x 2 image and a 24-bit 3 x 1 image.
-def written(width, height, bits, palette, rows):
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, 0, 0, 300, 300, 0, 0)
-    start = 54 + len(palette)
-    return struct.pack("<2sIHHI", b"BM", start + len(rows), 0, 0, start) + info + palette + rows
-
-
-write("written-grey2x2.bmp", written(2, 2, 8, b"".join(bytes((i,) * 4) for i in range(256)),
-                                    bytes([7, 60, 0, 0, 0, 53, 0, 0])))
-write("written-colour3x1.bmp", written(3, 1, 24, b"", bytes([0, 0, 0, 1, 11, 53, 2, 22, 106, 0, 0, 0])))
+# The writer's exact bytes: an 8-bit 2 x 2 image (its palette's reserved bytes are i as well) and
+# a 24-bit 3 x 1 image, at the resolution it writes.
+write("written-grey2x2.bmp", bmp(2, 2, palette=b"".join(bytes((i,) * 4) for i in range(256)),
+                                 rows=bytes([7, 60, 0, 0, 0, 53, 0, 0]), resolution=300))
+write("written-colour3x1.bmp", bmp(3, 1, bits=24, rows=bytes([0, 0, 0, 1, 11, 53, 2, 22, 106, 0, 0, 0]),
+                                   resolution=300))
 
 
 # PNG files the decoder must refuse, quickly and within bounded memory, and PGM files.
