@@ -2,6 +2,7 @@
 
 #include <spng.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
