@@ -9,18 +9,14 @@
 #include "bmp.h"
 #include "image_file.h"
 #include "likeness.h"
+#include "test_files.h"
 
 namespace {
 
-// Reads an image file from memory into image; the reader's result. An empty buffer, which fmemopen
-// may refuse, cannot be opened.
 int readMemory(const void* data, std::size_t size, likeness::ImagePtr* image) {
-    std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(data), size, "rb");
-    if (stream == nullptr) return likeness::kBMPCannotOpen;
     likeness::Image* raw = nullptr;
-    const int result = likeness::readImageStream(stream, &raw);
+    const int result = test_files::readMemory(data, size, &raw);
     image->reset(raw);
-    std::fclose(stream);
     return result;
 }
 

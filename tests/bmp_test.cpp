@@ -24,12 +24,9 @@ struct Read {
     ImagePtr image;
 };
 
-// Reads a file's bytes from memory, as readImageFile would read the file.
 Read readMemory(Bytes bytes) {
     Image* image = nullptr;
-    std::FILE* stream = fmemopen(bytes.data(), bytes.size(), "rb");
-    const int code = readImageStream(stream, &image);
-    std::fclose(stream);
+    const int code = test_files::readMemory(bytes.data(), bytes.size(), &image);
     return {code, ImagePtr(image)};
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <string>
 
@@ -17,15 +16,10 @@ struct Outcome {
 
 Outcome run(const std::string& command) {
     std::FILE* pipe = popen(command.c_str(), "r");
-    Outcome result{"", -1};
-    if (pipe == nullptr) return result;
-    std::array<char, 4096> buffer{};
-    for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
-        result.output.append(buffer.data(), got);
-    }
+    std::string output;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
     const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 // The Shift_JIS bytes of a UTF-8 text, converted by iconv rather than copied from the program.

@@ -1,4 +1,5 @@
-// Files for the tests: the data folder, a scratch folder, and the bytes of a file.
+// Files for the tests and the fuzzer: the data folder, a scratch folder, the bytes of a file, and
+// reading an image file from memory.
 #pragma once
 
 #include <stdlib.h>
@@ -9,6 +10,9 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "bmp.h"
+#include "image_file.h"
 
 namespace test_files {
 
@@ -29,6 +33,15 @@ inline std::string scratchPath(const std::string& name) {
         }
     } folder;
     return folder.path + "/" + name;
+}
+
+// Reads an image file's bytes from memory, as readImageFile reads a file: its result code.
+inline int readMemory(const void* bytes, std::size_t size, likeness::Image** image) {
+    std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(bytes), size, "rb");
+    if (stream == nullptr) return likeness::kBMPCannotOpen;
+    const int result = likeness::readImageStream(stream, image);
+    std::fclose(stream);
+    return result;
 }
 
 inline Bytes readBytes(const std::string& path) {
