@@ -4,7 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
