@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "reading.h"
+
 namespace likeness {
 
 namespace {
@@ -85,10 +87,8 @@ int skipBytes(std::int64_t count, std::FILE* file) {
     return 1;
 }
 
+// The file header after its "BM" signature.
 int readFileHeader(std::FILE* file, Header* header) {
-    std::uint16_t signature = 0;
-    if (!freadWORD(&signature, file)) return kBMPEmpty;
-    if (signature != kSignature) return kBMPBadHeader;
     std::int32_t fileSize = 0;  // often wrong in real files, and never needed
     std::uint16_t reserved = 0;
     std::int32_t pixelOffset = 0;
@@ -312,6 +312,13 @@ int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
 }  // namespace
 
 int readBMPstream(std::FILE* file, Image** out) {
+    std::uint16_t signature = 0;
+    if (!freadWORD(&signature, file)) return kBMPEmpty;
+    if (signature != kSignature) return kBMPBadHeader;
+    return readBMPafterSignature(file, out);
+}
+
+int readBMPafterSignature(std::FILE* file, Image** out) {
     Header header;
     GreyTable grey{};
     int result = readBMPheaders(file, &header, &grey);
@@ -421,14 +428,18 @@ bool planWrite(const Image* image, WrittenLayout* layout) {
 
 }  // namespace
 
-int readBMPfile(const char* path, Image** out) {
+int readFileWith(const char* path, Image** out, int (*read)(std::FILE*, Image**)) {
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return kBMPCannotOpen;
     const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
     if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
-    int result = readBMPstream(file, out);
+    const int result = read(file, out);
     std::fclose(file);
     return result;
+}
+
+int readBMPfile(const char* path, Image** out) {
+    return readFileWith(path, out, readBMPstream);
 }
 
 int writeBMPstream(std::FILE* stream, const Image* image) {

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <new>
 
 #include "bmp.h"
+#include "reading.h"
 
 namespace likeness {
 
@@ -75,34 +75,49 @@ int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
     return read == count && valid ? kBMPOk : kBMPBadPixels;
 }
 
-int readPGM(std::FILE* file, Image** out) {
-    const int p = std::fgetc(file);
-    const int kind = std::fgetc(file);
+// The header after its magic number, "P5" (binary samples) or "P2" (plain), then the samples.
+int readPGM(std::FILE* file, bool plain, Image** out) {
     int width = 0;
     int height = 0;
     int maxval = 0;
-    if (p != 'P' || (kind != '5' && kind != '2') || !readNumber(file, &width) ||
-        !readNumber(file, &height) || !readNumber(file, &maxval) || maxval == 0) {
+    if (!readNumber(file, &width) || !readNumber(file, &height) || !readNumber(file, &maxval) ||
+        maxval == 0) {
         return kBMPBadHeader;
     }
     if (maxval > 255) return kBMPUnsupportedBits;
     Image* image = createImage(width, height, 8);
     if (image == nullptr) return kBMPBadHeader;
     *out = image;
-    return readPGMsamples(file, kind == '2', maxval, image);
+    return readPGMsamples(file, plain, maxval, image);
 }
 
 // ----- PNG, through libspng.
 
 using PNGContext = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
-// A decoder on the stream, with limits that keep a hostile file within the image model.
-PNGContext openPNG(std::FILE* file) {
+// The stream libspng reads: the two bytes of the signature that told the format, then the rest
+// of the file. Nothing is read twice, so a pipe works as well as a file.
+struct PNGSource {
+    std::FILE* file;
+    std::size_t signatureRead;  // of the first two bytes, how many libspng has had
+};
+
+int readPNGbytes(spng_ctx*, void* user, void* out, std::size_t length) {
+    auto* source = static_cast<PNGSource*>(user);
+    auto* bytes = static_cast<unsigned char*>(out);
+    for (; source->signatureRead < 2 && length > 0; --length) {
+        *bytes++ = kPNGSignature[source->signatureRead++];
+    }
+    return std::fread(bytes, 1, length, source->file) == length ? 0 : SPNG_IO_EOF;
+}
+
+// A decoder on the source, with limits that keep a hostile file within the image model.
+PNGContext openPNG(PNGSource* source) {
     PNGContext context(spng_ctx_new(0), spng_ctx_free);
     if (context &&
         (spng_set_image_limits(context.get(), INT32_MAX, INT32_MAX) != 0 ||
          spng_set_chunk_limits(context.get(), kPNGChunkLimit, kPNGChunkCacheLimit) != 0 ||
-         spng_set_png_file(context.get(), file) != 0)) {
+         spng_set_png_stream(context.get(), readPNGbytes, source) != 0)) {
         context.reset();
     }
     return context;
@@ -136,8 +151,10 @@ int decodeGreyPNG(spng_ctx* context, const spng_ihdr& header, Image* image) {
     return result;
 }
 
+// A file whose first two bytes are those of the PNG signature; libspng checks the rest.
 int readPNG(std::FILE* file, Image** out) {
-    PNGContext context = openPNG(file);
+    PNGSource source{file, 0};
+    PNGContext context = openPNG(&source);
     spng_ihdr header{};
     if (!context || spng_get_ihdr(context.get(), &header) != 0) return kImageDecoderRefused;
     const bool grey = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
@@ -157,54 +174,21 @@ int readPNG(std::FILE* file, Image** out) {
     return result;
 }
 
-enum class Format { kBMP, kPNG, kPGM };
-
-// What the first bytes say. Files of no format read here go to the BMP reader, which refuses
-// them by their signature.
-Format formatOf(const unsigned char* magic, std::size_t size) {
-    if (size >= sizeof kPNGSignature &&
-        std::memcmp(magic, kPNGSignature, sizeof kPNGSignature) == 0) {
-        return Format::kPNG;
-    }
-    if (size >= 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '2')) return Format::kPGM;
-    return Format::kBMP;
-}
-
-// Reads the first bytes of the stream and takes it back to its start; how many were read.
-std::size_t readMagic(std::FILE* stream, unsigned char (&magic)[sizeof kPNGSignature]) {
-    const std::size_t size = std::fread(magic, 1, sizeof magic, stream);
-    std::rewind(stream);
-    return size;
-}
-
-int readFormat(Format format, std::FILE* stream, Image** out) {
-    switch (format) {
-        case Format::kPNG:
-            return readPNG(stream, out);
-        case Format::kPGM:
-            return readPGM(stream, out);
-        default:
-            return readBMPstream(stream, out);
-    }
-}
-
 }  // namespace
 
 int readImageStream(std::FILE* stream, Image** out) {
-    unsigned char magic[sizeof kPNGSignature];
-    return readFormat(formatOf(magic, readMagic(stream, magic)), stream, out);
+    const int first = std::fgetc(stream);
+    const int second = std::fgetc(stream);
+    if (first == EOF || second == EOF) return kBMPEmpty;
+    if (first == 'B' && second == 'M') return readBMPafterSignature(stream, out);
+    if (first == kPNGSignature[0] && second == kPNGSignature[1]) return readPNG(stream, out);
+    if (first == 'P' && (second == '5' || second == '2'))
+        return readPGM(stream, second == '2', out);
+    return kBMPBadHeader;
 }
 
 int readImageFile(const char* path, Image** out) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return kBMPCannotOpen;
-    unsigned char magic[sizeof kPNGSignature];
-    const Format format = formatOf(magic, readMagic(file, magic));
-    // The BMP reader opens the file again, with the buffer that makes large files fast.
-    int result = kBMPCannotOpen;
-    if (format != Format::kBMP) result = readFormat(format, file, out);
-    std::fclose(file);
-    return format == Format::kBMP ? readBMPfile(path, out) : result;
+    return readFileWith(path, out, readImageStream);
 }
 
 }  // namespace likeness

@@ -21,8 +21,8 @@ constexpr int kImageDecoderRefused = -30;
 // red component), colour PNGs 24-bit ones; alpha is ignored.
 int readImageFile(const char* path, Image** out);
 
-// The same from an open stream that can go back to its start (a file or memory): its first bytes
-// are looked at, then it is rewound.
+// The same from an open stream, read from where it stands and never moved back (a pipe will
+// do); the caller closes it.
 int readImageStream(std::FILE* stream, Image** out);
 
 }  // namespace likeness
