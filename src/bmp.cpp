@@ -285,19 +285,22 @@ int decodeRLE8(std::FILE* file, Image* image, RLEPosition* at) {
 }
 
 // Run-length encoded 8-bit rows, bottom-up. Pixels the stream skips keep index 0 and are mapped
-// through the palette like any other; pixels after where a cut stream ended stay 0.
-int readRLE8(std::FILE* file, const GreyTable& grey, Image* image) {
+// through the palette (grey is null when it maps every index to itself) like any other; pixels
+// after where a cut stream ended stay 0.
+int readRLE8(std::FILE* file, const GreyTable* grey, Image* image) {
     RLEPosition at;
     const int result = decodeRLE8(file, image, &at);
     if (result == kBMPOk) at = RLEPosition{0, image->height};
+    // With a grey palette nothing needs mapping, so a short stream that skips most of a large
+    // image costs no more than its own length.
+    if (grey == nullptr) return result;
     const auto width = static_cast<std::size_t>(image->width);
     const auto height = static_cast<std::size_t>(image->height);
     const auto rowsDone = static_cast<std::size_t>(at.row);
-    const std::size_t mapped = rowsDone * width;
-    convertPixels(image->data + (height - rowsDone) * width, mapped, &grey, 8);
+    convertPixels(image->data + (height - rowsDone) * width, rowsDone * width, grey, 8);
     if (rowsDone < height) {
         convertPixels(image->data + (height - rowsDone - 1) * width, static_cast<std::size_t>(at.x),
-                      &grey, 8);
+                      grey, 8);
     }
     return result;
 }
@@ -327,8 +330,9 @@ int readBMPafterSignature(std::FILE* file, Image** out) {
     if (image == nullptr) return kBMPBadHeader;  // memory is exhausted
     *out = image;
     if (!skipToPixels(file, header)) return kBMPBadPixels;
-    if (header.compression == kCompressionRLE8) return readRLE8(file, grey, image);
-    return readRows(file, isIdentity(grey) ? nullptr : &grey, isTopDown(header), image);
+    const GreyTable* mapping = isIdentity(grey) ? nullptr : &grey;
+    if (header.compression == kCompressionRLE8) return readRLE8(file, mapping, image);
+    return readRows(file, mapping, isTopDown(header), image);
 }
 
 namespace {
