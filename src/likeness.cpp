@@ -51,12 +51,6 @@ BlockSums blockSums(const std::uint8_t* first, std::size_t firstStride, const st
     return sums;
 }
 
-double scoreBlock(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
-                  std::size_t secondStride) {
-    const BlockSums sums = blockSums(first, firstStride, second, secondStride);
-    return scoreFromSums<double>(sums.sumA, sums.sumB, sums.squaresA, sums.squaresB, sums.products);
-}
-
 // Scores the blocks of one band of 8 rows of two images of the same width, left to right: as
 // many as the vector unit takes at once, the rest one by one.
 void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
@@ -65,7 +59,7 @@ void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_
     for (std::size_t block = leadingBlockScores(first, second, width, scores); block < blocks;
          ++block) {
         const std::size_t x0 = block * kBlockSize;
-        scores[block] = scoreBlock(first + x0, width, second + x0, width);
+        scores[block] = fastBlockSSIM(first + x0, width, second + x0, width);
     }
 }
 
@@ -109,7 +103,8 @@ double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
 
 double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
                      std::size_t secondStride) {
-    return scoreBlock(first, firstStride, second, secondStride);
+    const BlockSums sums = blockSums(first, firstStride, second, secondStride);
+    return scoreFromSums<double>(sums.sumA, sums.sumB, sums.squaresA, sums.squaresB, sums.products);
 }
 
 double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
