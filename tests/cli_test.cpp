@@ -31,10 +31,15 @@ std::string data(const std::string& name) {
     return test_files::dataPath("crafted/" + name);
 }
 
+// Two crafted BMP files, named without their extension, as arguments.
+std::string pair(const std::string& first, const std::string& second) {
+    return data(first + ".bmp") + " " + data(second + ".bmp");
+}
+
 const std::string kTool = LIKENESS_EXE;
 const std::string kMap = LIKENESS_MAP_EXE;
 const std::string kSizes = "２つの画像のサイズが合いません．同じサイズの画像を使って下さい\n";
-const std::string kBlocks = data("blocks-first.bmp") + " " + data("blocks-second.bmp");
+const std::string kBlocks = pair("blocks-first", "blocks-second");
 
 // Every row of the message table, and results, byte for byte, from both programs.
 TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
@@ -50,17 +55,14 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {"missing.bmp missing.bmp", "入力１の画像データが読めません", 1},
         {data("cut-in-filler.bmp") + " " + grey, "入力１の画像データが読めません", 1},
         {grey + " " + data("signature-ba.bmp"), "入力２の画像データが読めません", 1},
-        {data("grey16x8.bmp") + " " + data("colour16x16.bmp"),
-         "このプログラムはモノクロのみ対応しています\n", 1},
+        {pair("grey16x8", "colour16x16"), "このプログラムはモノクロのみ対応しています\n", 1},
         // Heights differ; widths alone differ: the numbers go image by image.
-        {data("grey16x8.bmp") + " " + data("grey8x16.bmp"),
-         kSizes + "(1)H:8, W:16 <=> (2)H:16, W:8\n", 1},
-        {data("grey8x16.bmp") + " " + data("blocks-first.bmp"),
-         kSizes + "(1)H:16, W:8 <=> (2)H:16, W:24\n", 1},
-        {data("grey12x8.bmp") + " " + data("grey12x8.bmp"),
-         "画像のサイズが小領域サイズ 8 で割り切れません(H:8, W:12)\n", 1},
-        {data("grey8x12.bmp") + " " + data("grey8x12.bmp"),
-         "画像のサイズが小領域サイズ 8 で割り切れません(H:12, W:8)\n", 1},
+        {pair("grey16x8", "grey8x16"), kSizes + "(1)H:8, W:16 <=> (2)H:16, W:8\n", 1},
+        {pair("grey8x16", "blocks-first"), kSizes + "(1)H:16, W:8 <=> (2)H:16, W:24\n", 1},
+        {pair("grey12x8", "grey12x8"), "画像のサイズが小領域サイズ 8 で割り切れません(H:8, W:12)\n",
+         1},
+        {pair("grey8x12", "grey8x12"), "画像のサイズが小領域サイズ 8 で割り切れません(H:12, W:8)\n",
+         1},
         {grey + " " + grey + " ignored.bmp", "SSIM: 1.000000\n", 0},
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
@@ -69,7 +71,7 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {test_files::dataPath("written/blocks-first.png") + " " +
              test_files::dataPath("written/blocks-second.pgm"),
          "SSIM: 0.469219\n", 0},
-        {data("grey0x0.bmp") + " " + data("grey0x0.bmp"), "SSIM: nan\n", 0},
+        {pair("grey0x0", "grey0x0"), "SSIM: nan\n", 0},
     };
     for (const auto& [arguments, output, status] : cases) {
         Outcome result = run(kTool + " " + arguments);

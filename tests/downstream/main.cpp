@@ -6,13 +6,12 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
-    likeness::Image* first = nullptr;
-    likeness::Image* second = nullptr;
-    if (likeness::readImageFile(argv[1], &first) != 0) return 1;
-    likeness::ImagePtr ownedFirst(first);
-    if (likeness::readImageFile(argv[2], &second) != 0) return 1;
-    likeness::ImagePtr ownedSecond(second);
-    if (likeness::checkPair(first, second) != likeness::kPairOk) return 1;
-    std::printf("%dx%d SSIM %f\n", first->width, first->height, likeness::meanSSIM(first, second));
+    likeness::Image* images[2] = {nullptr, nullptr};
+    const int read =
+        likeness::readImageFile(argv[1], &images[0]) + likeness::readImageFile(argv[2], &images[1]);
+    const likeness::ImagePtr first(images[0]), second(images[1]);
+    if (read != 0 || likeness::checkPair(first.get(), second.get()) != likeness::kPairOk) return 1;
+    std::printf("%dx%d SSIM %f\n", first->width, first->height,
+                likeness::meanSSIM(first.get(), second.get()));
     return 0;
 }
