@@ -13,13 +13,6 @@
 
 namespace {
 
-int readMemory(const void* data, std::size_t size, likeness::ImagePtr* image) {
-    likeness::Image* raw = nullptr;
-    const int result = test_files::readMemory(data, size, &raw);
-    image->reset(raw);
-    return result;
-}
-
 // Written files grow in memory by doubling, which for a large file meets the allocation cap
 // below; and a few bytes of run-length stream may describe an image of gigabytes, which takes
 // seconds to score. Larger images are only read.
@@ -41,8 +34,7 @@ void check(const likeness::Image& image) {
     if (stream == nullptr) return;
     const int wrote = likeness::writeBMPstream(stream, &image);
     std::fclose(stream);
-    likeness::ImagePtr copy;
-    const int result = readMemory(written, size, &copy);
+    const auto [result, copy] = test_files::readMemory(written, size);
     std::free(written);
     if (wrote != 0 || result != likeness::kBMPOk || copy->width != image.width ||
         copy->height != image.height || copy->depth != image.depth ||
@@ -61,7 +53,7 @@ extern "C" const char* __asan_default_options() {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    likeness::ImagePtr image;
-    if (readMemory(data, size, &image) == likeness::kBMPOk) check(*image);
+    const auto [result, image] = test_files::readMemory(data, size);
+    if (result == likeness::kBMPOk) check(*image);
     return 0;
 }

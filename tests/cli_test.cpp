@@ -4,15 +4,14 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "test_files.h"
 
 namespace {
 
-struct Outcome {
-    std::string output;
-    int status;
-};
+// What a program wrote to its standard output, and its exit status.
+using Outcome = std::pair<std::string, int>;
 
 Outcome run(const std::string& command) {
     std::FILE* pipe = popen(command.c_str(), "r");
@@ -24,26 +23,24 @@ Outcome run(const std::string& command) {
 
 // The Shift_JIS bytes of a UTF-8 text, converted by iconv rather than copied from the program.
 std::string shiftJIS(const std::string& text) {
-    return run("printf %s '" + text + "' | iconv -f UTF-8 -t CP932").output;
-}
-
-std::string data(const std::string& name) {
-    return test_files::dataPath("crafted/" + name);
+    return run("printf %s '" + text + "' | iconv -f UTF-8 -t CP932").first;
 }
 
 // Two crafted BMP files, named without their extension, as arguments.
 std::string pair(const std::string& first, const std::string& second) {
-    return data(first + ".bmp") + " " + data(second + ".bmp");
+    return test_files::dataPath("crafted/" + first + ".bmp") + " " +
+           test_files::dataPath("crafted/" + second + ".bmp");
 }
 
 const std::string kTool = LIKENESS_EXE;
 const std::string kMap = LIKENESS_MAP_EXE;
 const std::string kSizes = "２つの画像のサイズが合いません．同じサイズの画像を使って下さい\n";
+const std::string kBlockSize = "画像のサイズが小領域サイズ 8 で割り切れません";
 const std::string kBlocks = pair("blocks-first", "blocks-second");
 
 // Every row of the message table, and results, byte for byte, from both programs.
 TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
-    const std::string grey = data("grey8x8.bmp");
+    const std::string grey = test_files::dataPath("crafted/grey8x8.bmp");
     const struct {
         std::string arguments;
         std::string output;  // UTF-8, as a reader sees it
@@ -53,17 +50,15 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
          "パラメータが足りません\nlikeness <read image file(1) name> <read image file(2) name>\n",
          1},
         {"missing.bmp missing.bmp", "入力１の画像データが読めません", 1},
-        {data("cut-in-filler.bmp") + " " + grey, "入力１の画像データが読めません", 1},
-        {grey + " " + data("signature-ba.bmp"), "入力２の画像データが読めません", 1},
+        {pair("cut-in-filler", "grey8x8"), "入力１の画像データが読めません", 1},
+        {pair("grey8x8", "signature-ba"), "入力２の画像データが読めません", 1},
         {pair("grey16x8", "colour16x16"), "このプログラムはモノクロのみ対応しています\n", 1},
         // Heights differ; widths alone differ: the numbers go image by image.
         {pair("grey16x8", "grey8x16"), kSizes + "(1)H:8, W:16 <=> (2)H:16, W:8\n", 1},
         {pair("grey8x16", "blocks-first"), kSizes + "(1)H:16, W:8 <=> (2)H:16, W:24\n", 1},
-        {pair("grey12x8", "grey12x8"), "画像のサイズが小領域サイズ 8 で割り切れません(H:8, W:12)\n",
-         1},
-        {pair("grey8x12", "grey8x12"), "画像のサイズが小領域サイズ 8 で割り切れません(H:12, W:8)\n",
-         1},
-        {grey + " " + grey + " ignored.bmp", "SSIM: 1.000000\n", 0},
+        {pair("grey12x8", "grey12x8"), kBlockSize + "(H:8, W:12)\n", 1},
+        {pair("grey8x12", "grey8x12"), kBlockSize + "(H:12, W:8)\n", 1},
+        {pair("grey8x8", "grey8x8") + " ignored.bmp", "SSIM: 1.000000\n", 0},
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
@@ -74,38 +69,33 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {pair("grey0x0", "grey0x0"), "SSIM: nan\n", 0},
     };
     for (const auto& [arguments, output, status] : cases) {
-        Outcome result = run(kTool + " " + arguments);
-        EXPECT_EQ(result.output, shiftJIS(output)) << arguments;
-        EXPECT_EQ(result.status, status) << arguments;
+        const Outcome result = run(kTool + " " + arguments);
+        EXPECT_EQ(result, Outcome(shiftJIS(output), status)) << arguments;
         if (arguments == grey) continue;  // likeness-map's usage line is its own
         const std::string map = test_files::scratchPath("checked.bmp");
-        Outcome drawn = run(kMap + " " + arguments + " " + map);
-        EXPECT_EQ(drawn.output, result.output) << arguments;
-        EXPECT_EQ(drawn.status, status) << arguments;
+        EXPECT_EQ(run(kMap + " " + arguments + " " + map), result) << arguments;
     }
     // A result that cannot be written is a failure.
     const std::string map = test_files::scratchPath("unreported.bmp");
     for (const std::string& command : {kTool + " " + kBlocks, kMap + " " + kBlocks + " " + map}) {
-        EXPECT_EQ(run(command + " > /dev/full").status, 1) << command;
+        EXPECT_EQ(run(command + " > /dev/full").second, 1) << command;
     }
 }
 
 // Each block of the map has the grey level round(255 s) of its score s, clamped to 0..1.
 TEST(Map, DrawsEachBlockWithTheLevelOfItsScore) {
     const std::string map = test_files::scratchPath("map.bmp");
-    ASSERT_EQ(run(kMap + " " + kBlocks + " " + map).status, 0);
+    ASSERT_EQ(run(kMap + " " + kBlocks + " " + map).second, 0);
     const test_files::Bytes bytes = test_files::readBytes(map);
     const int levels[2][3] = {{4, 205, 247}, {255, 255, 0}};  // bottom block row first
     ASSERT_EQ(bytes.size(), 1078u + 24 * 16);
-    for (std::size_t i = 0; i < 24 * 16; ++i) {
+    for (std::size_t i = 0; i < 24 * 16; ++i)
         ASSERT_EQ(bytes[1078 + i], levels[i / 24 / 8][i % 24 / 8]) << "pixel byte " << i;
-    }
-    EXPECT_EQ(run(kMap + " " + kBlocks).output,
+    EXPECT_EQ(run(kMap + " " + kBlocks).first,
               shiftJIS("パラメータが足りません\nlikeness-map <read image file(1) name> "
                        "<read image file(2) name> <write map file name>\n"));
-    Outcome unwritable = run(kMap + " " + kBlocks + " /nonexistent/map.bmp");
-    EXPECT_EQ(unwritable.output, shiftJIS("SSIM: 0.469219\n出力画像が書き込めません\n"));
-    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(run(kMap + " " + kBlocks + " /nonexistent/map.bmp"),
+              Outcome(shiftJIS("SSIM: 0.469219\n出力画像が書き込めません\n"), 1));
 }
 
 }  // namespace

@@ -32,8 +32,7 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
         EXPECT_EQ(getPixel(grey.get(), x, y, &pixel), result) << x << ", " << y;
         EXPECT_EQ(pixel.r, level) << x << ", " << y;
     }
-    const Pixel high{300, 20, 30};
-    const Pixel low{-7, 0, 0};
+    const Pixel high{300, 20, 30}, low{-7, 0, 0};
     for (auto [x, y] : {std::pair{-1, 0}, {4, 0}, {0, -1}, {0, 4}})
         EXPECT_EQ(setPixel(grey.get(), x, y, &high), 0);
     EXPECT_EQ(setPixel(grey.get(), 1, 0, &high) + setPixel(grey.get(), 2, 0, &low), 2);
@@ -49,11 +48,9 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
 
     // No image, no pixels, another depth.
     std::uint8_t bytes[8] = {};
-    Image noData{2, 2, 8, nullptr};
-    Image deep{2, 2, 16, bytes};
-    for (Image* image : {static_cast<Image*>(nullptr), &noData, &deep}) {
+    Image noData{2, 2, 8, nullptr}, deep{2, 2, 16, bytes};
+    for (Image* image : {static_cast<Image*>(nullptr), &noData, &deep})
         EXPECT_EQ(getPixel(image, 0, 0, &pixel) + setPixel(image, 0, 0, &high), -2);
-    }
     EXPECT_EQ(pixel.r + bytes[0], 255);
 }
 

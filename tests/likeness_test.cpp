@@ -57,25 +57,21 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     std::mt19937 random(20261207);
     std::vector<int> a;
     std::vector<int> b;
+    const auto draw = [&random](int count) { return static_cast<int>(random() % count); };
     for (int round = 0; round < 5001; ++round) {
-        const int centre = static_cast<int>(random() % 256);
-        const int spread = static_cast<int>(random() % 61);
+        const int centre = draw(256);
+        const int spread = draw(61);
         for (int i = 0; i < 64; ++i) {
-            a.push_back(
-                correctValue(centre + static_cast<int>(random() % (2 * spread + 1)) - spread, 255));
-            b.push_back(correctValue(round % 2 ? static_cast<int>(random() % 256)
-                                               : a.back() + static_cast<int>(random() % 61) - 30,
-                                     255));
+            a.push_back(correctValue(centre + draw(2 * spread + 1) - spread, 255));
+            b.push_back(correctValue(round % 2 ? draw(256) : a.back() + draw(61) - 30, 255));
         }
     }
     const Levels extremes[] = {[](int, int) { return 0; }, [](int, int) { return 255; }, kRampUp,
                                kRampDown, [](int x, int y) { return (x + y) % 2 * 255; }};
-    for (const Levels& first : extremes) {
-        for (const Levels& second : extremes) {
+    for (const Levels& first : extremes)
+        for (const Levels& second : extremes)
             for (int i = 0; i < 64; ++i)
                 a.push_back(first(i % 8, i / 8)), b.push_back(second(i % 8, i / 8));
-        }
-    }
     const int blocks = static_cast<int>(a.size() / 64);  // odd: the kernels leave a tail
     const auto byBlock = [](const std::vector<int>& levels) {
         return [&levels](int x, int y) { return levels[64 * (x / 8) + 8 * y + x % 8]; };
@@ -83,24 +79,22 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     ImagePtr first = greyImage(8 * blocks, 8, byBlock(a));
     ImagePtr second = greyImage(8 * blocks, 8, byBlock(b));
     const std::size_t width = 8 * static_cast<std::size_t>(blocks);
-    std::vector<double> scores[3] = {std::vector<double>(blocks), std::vector<double>(blocks),
-                                     std::vector<double>(blocks)};
+    std::vector<std::vector<double>> scores(3, std::vector<double>(blocks));
     meanSSIM(first.get(), second.get(), scores[0].data());
     const std::size_t scored[3] = {
         scores[0].size(),
         leadingBlockScoresBaseline(first->data, second->data, width, scores[1].data()),
         hasAVX2Kernel() ? leadingBlockScoresAVX2(first->data, second->data, width, scores[2].data())
                         : 0};
+    std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
-        const int x0 = 8 * block;
-        const double plain = plainBlockSSIM(first.get(), second.get(), x0, 0);
-        ASSERT_EQ(fastBlockSSIM(first->data + x0, width, second->data + x0, width), plain) << block;
-        for (int way = 0; way < 3; ++way) {
-            if (static_cast<std::size_t>(block) < scored[way]) {
-                ASSERT_EQ(scores[way][block], plain) << "block " << block << ", way " << way;
-            }
-        }
+        plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
+        const std::uint8_t* at[2] = {first->data + 8 * block, second->data + 8 * block};
+        ASSERT_EQ(fastBlockSSIM(at[0], width, at[1], width), plain[block]) << block;
     }
+    for (int way = 0; way < 3; ++way)
+        for (std::size_t block = 0; block < scored[way]; ++block)
+            ASSERT_EQ(scores[way][block], plain[block]) << "block " << block << ", way " << way;
 }
 
 // Pairs that cannot be compared, and pairs without blocks, have no mean: a plain NaN, and no

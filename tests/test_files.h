@@ -35,13 +35,23 @@ inline std::string scratchPath(const std::string& name) {
     return folder.path + "/" + name;
 }
 
-// Reads an image file's bytes from memory, as readImageFile reads a file: its result code.
-inline int readMemory(const void* bytes, std::size_t size, likeness::Image** image) {
+struct Read {
+    int code;
+    likeness::ImagePtr image;
+};
+
+// Reads an image file's bytes from memory, as readImageFile reads a file.
+inline Read readMemory(const void* bytes, std::size_t size) {
     std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(bytes), size, "rb");
-    if (stream == nullptr) return likeness::kBMPCannotOpen;
-    const int result = likeness::readImageStream(stream, image);
+    if (stream == nullptr) return {likeness::kBMPCannotOpen, nullptr};
+    likeness::Image* image = nullptr;
+    const int code = likeness::readImageStream(stream, &image);
     std::fclose(stream);
-    return result;
+    return {code, likeness::ImagePtr(image)};
+}
+
+inline Read readMemory(const Bytes& bytes) {
+    return readMemory(bytes.data(), bytes.size());
 }
 
 inline Bytes readBytes(const std::string& path) {

@@ -39,10 +39,6 @@ def grey(width, height, levels):
     return bmp(width, height, rows=rows)
 
 
-def flat(width, height, level):
-    return grey(width, height, [level] * (width * height))
-
-
 def write(name, data):
     with open(name, "wb") as out:
         out.write(data)
@@ -116,13 +112,10 @@ write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
 write("large-little-data.bmp", bmp(40000, 40000, rows=bytes(100)))
 
 # Pairs for the command line.
-write("grey8x8.bmp", flat(8, 8, 1))
-write("grey16x8.bmp", flat(16, 8, 0))
-write("grey8x16.bmp", flat(8, 16, 0))
-write("grey12x8.bmp", flat(12, 8, 0))
-write("grey8x12.bmp", flat(8, 12, 0))
+write("grey8x8.bmp", grey(8, 8, [1] * 64))
+for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
+    write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
 write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(16 * 16 * 3)))
-write("grey0x0.bmp", flat(0, 0, 0))
 # 3 x 2 blocks: the same texture in the first; in the second equal, noisy, inverted, flat, faded
 # and brightened, block by block.
 def texture(x, y):
