@@ -67,6 +67,8 @@ int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
     } else {
         read = std::fread(image->data, 1, count, file);
     }
+    // 255, the common maxval, leaves every sample as it is and none above it.
+    if (maxval == 255) return read == count ? kBMPOk : kBMPBadPixels;
     bool valid = true;
     for (std::size_t i = 0; i < read; ++i) {
         valid = valid && image->data[i] <= maxval;
