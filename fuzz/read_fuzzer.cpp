@@ -36,7 +36,7 @@ void check(const likeness::Image& image) {
     std::fclose(stream);
     const auto [result, copy] = test_files::readMemory(written, size);
     std::free(written);
-    if (wrote != 0 || result != likeness::kBMPOk || copy->width != image.width ||
+    if (wrote != 0 || result != likeness::kReadOk || copy->width != image.width ||
         copy->height != image.height || copy->depth != image.depth ||
         (bytes > 0 && std::memcmp(copy->data, image.data, bytes) != 0)) {
         std::abort();
@@ -54,6 +54,6 @@ extern "C" const char* __asan_default_options() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto [result, image] = test_files::readMemory(data, size);
-    if (result == likeness::kBMPOk) check(*image);
+    if (result == likeness::kReadOk) check(*image);
     return 0;
 }

@@ -4,8 +4,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdlib>
-#include <memory>
-#include <new>
 #include <utility>
 
 #include "reading.h"
@@ -22,9 +20,6 @@ constexpr std::int32_t kCompressionNone = 0;
 constexpr std::int32_t kCompressionRLE8 = 1;
 // An 8-bit index reaches 256 entries; a longer table in a file is read and dropped.
 constexpr int kPaletteCapacity = 256;
-// A file is read through a buffer this large: few system calls for a large image, and a buffer
-// small enough to stay in the cache while rows are copied out of it.
-constexpr std::size_t kFileBuffer = std::size_t{64} << 10;
 
 // What the reader keeps of the file and info headers.
 struct Header {
@@ -94,10 +89,10 @@ int readFileHeader(std::FILE* file, Header* header) {
     std::int32_t pixelOffset = 0;
     if (!freadDWORD(&fileSize, file) || !freadWORD(&reserved, file) ||
         !freadWORD(&reserved, file) || !freadDWORD(&pixelOffset, file)) {
-        return kBMPBadHeader;
+        return kBadHeader;
     }
     header->pixelOffset = static_cast<std::uint32_t>(pixelOffset);
-    return kBMPOk;
+    return kReadOk;
 }
 
 int readCoreHeader(std::FILE* file, Header* header) {
@@ -107,12 +102,12 @@ int readCoreHeader(std::FILE* file, Header* header) {
     std::uint16_t bits = 0;
     if (!freadWORD(&width, file) || !freadWORD(&height, file) || !freadWORD(&planes, file) ||
         !freadWORD(&bits, file)) {
-        return kBMPBadHeader;
+        return kBadHeader;
     }
     header->width = width;
     header->height = height;
     header->bits = bits;
-    return kBMPOk;
+    return kReadOk;
 }
 
 int readWindowsHeader(std::FILE* file, Header* header) {
@@ -125,37 +120,37 @@ int readWindowsHeader(std::FILE* file, Header* header) {
         !freadDWORD(&ignored, file) || !freadDWORD(&ignored, file) ||
         !freadDWORD(&header->coloursUsed, file) || !freadDWORD(&ignored, file) ||
         !skipBytes(header->size - kWindowsHeaderSize, file)) {
-        return kBMPBadHeader;
+        return kBadHeader;
     }
     header->bits = bits;
-    return kBMPOk;
+    return kReadOk;
 }
 
 // What the fields say must be readable before anything is built on them: the depth, the
 // compression, and sides that an image can hold.
 int checkHeader(const Header& header) {
-    if (header.bits != 8 && header.bits != 24) return kBMPUnsupportedBits;
+    if (header.bits != 8 && header.bits != 24) return kUnsupportedDepth;
     // Run-length rows always run bottom-up; a top-down stream has no defined meaning.
     const bool rle8 =
         header.compression == kCompressionRLE8 && header.bits == 8 && !isTopDown(header);
-    if (header.compression != kCompressionNone && !rle8) return kBMPBadPixels;
+    if (header.compression != kCompressionNone && !rle8) return kBadPixels;
     // -2^31 has no positive counterpart to be the height of a top-down file.
-    if (header.width < 0 || header.height == INT32_MIN) return kBMPBadHeader;
+    if (header.width < 0 || header.height == INT32_MIN) return kBadHeader;
     std::int64_t pixels = 0;
     std::int64_t bytes = 0;
     if (!checkedSize(header.width, std::abs(header.height), &pixels) ||
         !checkedSize(pixels, header.bits / 8, &bytes)) {
-        return kBMPBadHeader;
+        return kBadHeader;
     }
-    return kBMPOk;
+    return kReadOk;
 }
 
 int readInfoHeader(std::FILE* file, Header* header) {
-    if (!freadDWORD(&header->size, file)) return kBMPBadHeader;
-    int result = kBMPBadHeader;
+    if (!freadDWORD(&header->size, file)) return kBadHeader;
+    int result = kBadHeader;
     if (header->size == kCoreHeaderSize) result = readCoreHeader(file, header);
     if (isWindowsHeaderSize(header->size)) result = readWindowsHeader(file, header);
-    if (result != kBMPOk) return result;
+    if (result != kReadOk) return result;
     return checkHeader(*header);
 }
 
@@ -165,10 +160,10 @@ int readPalette(std::FILE* file, const Header& header, GreyTable* grey) {
     const auto entryBytes = static_cast<std::size_t>(paletteEntryBytes(header));
     for (std::int64_t i = 0; i < length; ++i) {
         std::uint8_t entry[4];  // blue, green, red and perhaps a reserved byte
-        if (std::fread(entry, 1, entryBytes, file) != entryBytes) return kBMPBadHeader;
+        if (std::fread(entry, 1, entryBytes, file) != entryBytes) return kBadHeader;
         if (i < kPaletteCapacity) (*grey)[static_cast<std::size_t>(i)] = entry[2];
     }
-    return kBMPOk;
+    return kReadOk;
 }
 
 // The pixels start where the offset field points when that lies past the palette; an offset
@@ -198,7 +193,7 @@ void convertPixels(std::uint8_t* bytes, std::size_t count, const GreyTable* grey
 int readRows(std::FILE* file, const GreyTable* grey, bool topDown, Image* image) {
     const auto rowBytes = static_cast<std::size_t>(image->width) * (image->depth / 8);
     // Rows of no bytes need no data, however many a header claims.
-    if (rowBytes == 0) return kBMPOk;
+    if (rowBytes == 0) return kReadOk;
     const std::int64_t filler =
         rowStride(image->width, image->depth) - static_cast<std::int64_t>(rowBytes);
     const auto height = static_cast<std::size_t>(image->height);
@@ -207,9 +202,9 @@ int readRows(std::FILE* file, const GreyTable* grey, bool topDown, Image* image)
         const std::size_t got = std::fread(row, 1, rowBytes, file);
         // Only the bytes read are converted: the rest of a cut image stays 0.
         convertPixels(row, got, grey, image->depth);
-        if (got != rowBytes || !skipBytes(filler, file)) return kBMPBadPixels;
+        if (got != rowBytes || !skipBytes(filler, file)) return kBadPixels;
     }
-    return kBMPOk;
+    return kReadOk;
 }
 
 // Where a run-length stream has got to: a column and a stored row, counted from the bottom.
@@ -240,7 +235,7 @@ void putRun(Image* image, RLEPosition* at, int count, std::uint8_t index) {
 int endOfStream(const Image* image, const RLEPosition& at) {
     const bool complete =
         at.row >= image->height || (at.row == image->height - 1 && at.x >= image->width);
-    return complete ? kBMPOk : kBMPBadPixels;
+    return complete ? kReadOk : kBadPixels;
 }
 
 // The escapes after a 0 byte: 0 ends the line, 1 the bitmap, 2 moves right and up by the next
@@ -265,7 +260,7 @@ int readEscape(std::FILE* file, int escape, Image* image, RLEPosition* at) {
             if (i < escape) putRun(image, at, 1, static_cast<std::uint8_t>(index));
         }
     }
-    return kBMPOk;
+    return kReadOk;
 }
 
 // Decodes the stream's palette indices into the image, which starts as all index 0.
@@ -278,10 +273,10 @@ int decodeRLE8(std::FILE* file, Image* image, RLEPosition* at) {
             putRun(image, at, count, static_cast<std::uint8_t>(value));
         } else {
             const int result = readEscape(file, value, image, at);
-            if (result != kBMPOk || value == 1) return result;
+            if (result != kReadOk || value == 1) return result;
         }
     }
-    return kBMPOk;
+    return kReadOk;
 }
 
 // Run-length encoded 8-bit rows, bottom-up. Pixels the stream skips keep index 0 and are mapped
@@ -290,7 +285,7 @@ int decodeRLE8(std::FILE* file, Image* image, RLEPosition* at) {
 int readRLE8(std::FILE* file, const GreyTable* grey, Image* image) {
     RLEPosition at;
     const int result = decodeRLE8(file, image, &at);
-    if (result == kBMPOk) at = RLEPosition{0, image->height};
+    if (result == kReadOk) at = RLEPosition{0, image->height};
     // With a grey palette nothing needs mapping, so a short stream that skips most of a large
     // image costs no more than its own length.
     if (grey == nullptr) return result;
@@ -307,8 +302,8 @@ int readRLE8(std::FILE* file, const GreyTable* grey, Image* image) {
 
 int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
     int result = readFileHeader(file, header);
-    if (result == kBMPOk) result = readInfoHeader(file, header);
-    if (result == kBMPOk) result = readPalette(file, *header, grey);
+    if (result == kReadOk) result = readInfoHeader(file, header);
+    if (result == kReadOk) result = readPalette(file, *header, grey);
     return result;
 }
 
@@ -316,8 +311,8 @@ int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
 
 int readBMPstream(std::FILE* file, Image** out) {
     std::uint16_t signature = 0;
-    if (!freadWORD(&signature, file)) return kBMPEmpty;
-    if (signature != kSignature) return kBMPBadHeader;
+    if (!freadWORD(&signature, file)) return kEmptyFile;
+    if (signature != kSignature) return kBadHeader;
     return readBMPafterSignature(file, out);
 }
 
@@ -325,11 +320,11 @@ int readBMPafterSignature(std::FILE* file, Image** out) {
     Header header;
     GreyTable grey{};
     int result = readBMPheaders(file, &header, &grey);
-    if (result != kBMPOk) return result;
+    if (result != kReadOk) return result;
     Image* image = createImage(header.width, std::abs(header.height), header.bits);
-    if (image == nullptr) return kBMPBadHeader;  // memory is exhausted
+    if (image == nullptr) return kBadHeader;  // memory is exhausted
     *out = image;
-    if (!skipToPixels(file, header)) return kBMPBadPixels;
+    if (!skipToPixels(file, header)) return kBadPixels;
     const GreyTable* mapping = isIdentity(grey) ? nullptr : &grey;
     if (header.compression == kCompressionRLE8) return readRLE8(file, mapping, image);
     return readRows(file, mapping, isTopDown(header), image);
@@ -431,16 +426,6 @@ bool planWrite(const Image* image, WrittenLayout* layout) {
 }
 
 }  // namespace
-
-int readFileWith(const char* path, Image** out, int (*read)(std::FILE*, Image**)) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return kBMPCannotOpen;
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
-    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
-    const int result = read(file, out);
-    std::fclose(file);
-    return result;
-}
 
 int readBMPfile(const char* path, Image** out) {
     return readFileWith(path, out, readBMPstream);

@@ -7,21 +7,12 @@
 #include <cstdio>
 
 #include "image.h"
+#include "read_result.h"
 
 namespace likeness {
 
-// Results of readBMPfile.
-enum BMPResult {
-    kBMPOk = 0,
-    kBMPCannotOpen = -1,
-    kBMPEmpty = -2,            // the file ended before its first two bytes
-    kBMPUnsupportedBits = -3,  // bits per pixel other than 8 or 24
-    kBMPBadHeader = -10,       // bad signature or header size, a cut header or palette, bad sides
-    kBMPBadPixels = -20,       // an unsupported compression, or the file ended inside the pixels
-};
-
 // Reads the file at path into a new image handed over through out, which the caller then owns
-// and releases with disposeImage. Returns 0 or one of the negative codes above. A failure inside
+// and releases with disposeImage. Returns kReadOk or a negative ReadResult. A failure inside
 // the pixels still hands over the partly filled image, 0 wherever the file ended; any earlier
 // failure leaves out alone.
 int readBMPfile(const char* path, Image** out);

@@ -5,12 +5,9 @@
 #include <cstdio>
 
 #include "image.h"
+#include "read_result.h"
 
 namespace likeness {
-
-// The result besides those of readBMPfile: the PNG decoder refused the file (broken, cut short,
-// a bad checksum, or beyond its limits).
-constexpr int kImageDecoderRefused = -30;
 
 // Reads the BMP, PNG or PGM file at path into a new image handed over through out, as
 // readBMPfile does, with its result codes: -1 a file that cannot be opened, -2 one of fewer than

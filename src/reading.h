@@ -4,11 +4,15 @@
 #include <cstdio>
 
 #include "image.h"
+#include "read_result.h"
 
 namespace likeness {
 
-// The BMP reader from just after the "BM" signature, for a caller that has read it already.
+// Each format's reader from just after the bytes that told the format, which the caller has read:
+// "BM" for BMP, the first two bytes of the PNG signature, "P5" or "P2" (plain) for PGM.
 int readBMPafterSignature(std::FILE* stream, Image** out);
+int readPNGafterSignature(std::FILE* stream, Image** out);
+int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
 
 // Opens the file at path through a buffer that makes large files fast, reads it with read and
 // closes it; -1 when it cannot be opened.

@@ -65,7 +65,7 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
         Image* image = nullptr;
         EXPECT_EQ(readImageFile(test_files::dataPath(name).c_str(), &image), code) << name;
         const ImagePtr read(image);
-        EXPECT_EQ(read != nullptr, code == kBMPOk || !pixels.empty()) << name;
+        EXPECT_EQ(read != nullptr, code == kReadOk || !pixels.empty()) << name;
         if (read && !pixels.empty() && pixels != "*") {
             EXPECT_EQ(describe(pixelBytes(*read), pixels[0] == 'f'), pixels) << name;
         }
@@ -73,7 +73,7 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
     setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_TRUE(unlisted.empty()) << *unlisted.begin() << " is not listed";
     Image* none = nullptr;
-    EXPECT_EQ(readImageFile("/nonexistent/likeness.bmp", &none), kBMPCannotOpen);
+    EXPECT_EQ(readImageFile("/nonexistent/likeness.bmp", &none), kCannotOpen);
 }
 
 // A BMP file cut in its headers or palette is a bad header, one cut in its pixels hands over the
@@ -82,19 +82,19 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
 TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
     // Each file, where its pixels (or its PNG chunks) start, and the code of a cut after that.
     for (auto [name, start, cut] :
-         {std::tuple{"crafted/grey2x2.bmp", std::size_t{14 + 40 + 1024}, int{kBMPBadPixels}},
-          {"crafted/core3x2.bmp", 14 + 12 + 768, kBMPBadPixels},
-          {"crafted/colour5x2.bmp", 14 + 40, kBMPBadPixels},
-          {"crafted/rle-escapes.bmp", 14 + 40 + 1024, kBMPBadPixels},
-          {"crafted/top-down.bmp", 14 + 40 + 1024, kBMPBadPixels},
-          {"written/netpbm-interlaced-grey13x7.png", 2, kImageDecoderRefused}}) {
+         {std::tuple{"crafted/grey2x2.bmp", std::size_t{14 + 40 + 1024}, int{kBadPixels}},
+          {"crafted/core3x2.bmp", 14 + 12 + 768, kBadPixels},
+          {"crafted/colour5x2.bmp", 14 + 40, kBadPixels},
+          {"crafted/rle-escapes.bmp", 14 + 40 + 1024, kBadPixels},
+          {"crafted/top-down.bmp", 14 + 40 + 1024, kBadPixels},
+          {"written/netpbm-interlaced-grey13x7.png", 2, kDecoderRefused}}) {
         const Bytes whole = test_files::readBytes(test_files::dataPath(name));
-        const std::size_t end = whole.size() - (cut == kImageDecoderRefused ? 4 : 0);
+        const std::size_t end = whole.size() - (cut == kDecoderRefused ? 4 : 0);
         for (std::size_t length = 1; length < end; ++length) {
             const auto read = readMemory(whole.data(), length);
-            const int expected = length < 2 ? kBMPEmpty : length < start ? kBMPBadHeader : cut;
+            const int expected = length < 2 ? kEmptyFile : length < start ? kBadHeader : cut;
             EXPECT_EQ(read.code, expected) << name << " cut at " << length;
-            EXPECT_EQ(read.image != nullptr, expected == kBMPBadPixels)
+            EXPECT_EQ(read.image != nullptr, expected == kBadPixels)
                 << name << " cut at " << length;
         }
     }
@@ -117,7 +117,7 @@ TEST(WriteBMP, WritesTheLayoutExactlyAndReportsWhatItCannotWrite) {
     for (const ImagePtr& image : images) {
         ASSERT_EQ(writeBMPfile(path.c_str(), image.get()), 0);
         const auto back = readMemory(test_files::readBytes(path));
-        ASSERT_EQ(back.code, kBMPOk);
+        ASSERT_EQ(back.code, kReadOk);
         EXPECT_EQ(pixelBytes(*back.image), pixelBytes(*image)) << image->width << " wide";
         if (image->width > 3) continue;
         const char* expected =

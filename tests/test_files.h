@@ -43,7 +43,7 @@ struct Read {
 // Reads an image file's bytes from memory, as readImageFile reads a file.
 inline Read readMemory(const void* bytes, std::size_t size) {
     std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(bytes), size, "rb");
-    if (stream == nullptr) return {likeness::kBMPCannotOpen, nullptr};
+    if (stream == nullptr) return {likeness::kCannotOpen, nullptr};
     likeness::Image* image = nullptr;
     const int code = likeness::readImageStream(stream, &image);
     std::fclose(stream);
