@@ -101,6 +101,20 @@ Image* createImage(int width, int height, int depth) {
     return image;
 }
 
+Image* createGreyTwin(const Image* colour) {
+    if (colour == nullptr || colour->data == nullptr || colour->depth != 24) return nullptr;
+    const std::size_t pixels = bufferBytes(colour) / 3;
+    const std::uint8_t* rgb = colour->data;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        if (rgb[3 * i] != rgb[3 * i + 1] || rgb[3 * i] != rgb[3 * i + 2]) return nullptr;
+    }
+    if (pixels == 0) return nullptr;
+    Image* grey = createImage(colour->width, colour->height, 8);
+    if (grey == nullptr) return nullptr;
+    for (std::size_t i = 0; i < pixels; ++i) grey->data[i] = rgb[3 * i];
+    return grey;
+}
+
 void disposeImage(Image* image) {
     if (image == nullptr) return;
     releasePixels(image->data, bufferBytes(image));

@@ -33,6 +33,11 @@ bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product);
 Image* createImage(int width, int height, int depth);
 void disposeImage(Image* image);
 
+// A new 8-bit image of the grey levels of a 24-bit image whose every pixel has equal red, green
+// and blue, as programs that keep grey pictures in colour files write them. nullptr for no image,
+// one of another depth, one without pixels, one with a pixel of colour, or exhausted memory.
+Image* createGreyTwin(const Image* colour);
+
 // Reads the pixel at (x, y), pulling each coordinate to the nearest border first. Returns 1 for
 // a pixel inside the image, 0 when a coordinate was pulled in, -1 for no image, an empty image
 // or an unsupported depth (out untouched).

@@ -1,6 +1,7 @@
 #include "tool.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "image_file.h"
 #include "likeness.h"
@@ -49,13 +50,15 @@ void writeLine(const char* text) {
     std::fputc('\n', stdout);
 }
 
-// The image in the file, or none when it cannot be read whole.
+// The image in the file, or none when it cannot be read whole. A grey picture stored in a colour
+// file is handed on as its 8-bit twin; any other colour picture as it is, to be refused later.
 ImagePtr readImage(const char* path) {
     Image* image = nullptr;
-    int result = readImageFile(path, &image);
+    const int result = readImageFile(path, &image);
     ImagePtr owned(image);
-    if (result < 0) owned.reset();
-    return owned;
+    if (result < 0) return nullptr;
+    ImagePtr twin(createGreyTwin(owned.get()));
+    return twin ? std::move(twin) : std::move(owned);
 }
 
 // Says why the pair cannot be compared; false when it can.

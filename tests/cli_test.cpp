@@ -62,6 +62,8 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
+        // The first as a 24-bit file of grey pixels: compared as its 8-bit twin.
+        {pair("blocks-first-24bit", "blocks-second"), "SSIM: 0.469219\n", 0},
         // The same pair as PNG and PGM files.
         {test_files::dataPath("written/blocks-first.png") + " " +
              test_files::dataPath("written/blocks-second.pgm"),

@@ -115,7 +115,8 @@ write("large-little-data.bmp", bmp(40000, 40000, rows=bytes(100)))
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
 for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
     write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
-write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(16 * 16 * 3)))
+# Grey but for one pixel, the last in memory (bottom right), whose red is 1: a colour picture.
+write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(47) + b"\x01" + bytes(16 * 16 * 3 - 48)))
 # 3 x 2 blocks: the same texture in the first; in the second equal, noisy, inverted, flat, faded
 # and brightened, block by block.
 def texture(x, y):
@@ -127,6 +128,9 @@ CHANGES = [lambda v, x, y: v, lambda v, x, y: v + (x * 7 + y * 3) % 9 - 4, lambd
 write("blocks-first.bmp", grey(24, 16, [texture(x, y) for y in range(16) for x in range(24)]))
 write("blocks-second.bmp", grey(24, 16, [CHANGES[x // 8 + 3 * (y // 8)](texture(x, y), x, y)
                                          for y in range(16) for x in range(24)]))
+# The first again, as a 24-bit file whose every pixel has equal red, green and blue.
+write("blocks-first-24bit.bmp", bmp(24, 16, bits=24, rows=b"".join(
+    bytes((texture(x, y),) * 3) for y in reversed(range(16)) for x in range(24))))
 # The writer's exact bytes: an 8-bit 2 x 2 image (its palette's reserved bytes are i as well) and
 # a 24-bit 3 x 1 image, at the resolution it writes.
 write("written-grey2x2.bmp", bmp(2, 2, palette=b"".join(bytes((i,) * 4) for i in range(256)),
