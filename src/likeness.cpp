@@ -34,8 +34,8 @@ struct BlockSums {
     std::int32_t products;
 };
 
-BlockSums blockSums(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
-                    std::size_t secondStride) {
+BlockSums blockSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                    const std::uint8_t* second, std::ptrdiff_t secondStride) {
     BlockSums sums{0, 0, 0, 0, 0};
     for (int row = 0; row < kBlockSize; ++row) {
         for (int column = 0; column < kBlockSize; ++column) {
@@ -51,19 +51,18 @@ BlockSums blockSums(const std::uint8_t* first, std::size_t firstStride, const st
     return sums;
 }
 
-// Scores the blocks of one band of 8 rows of two images of the same width, left to right: as
-// many as the vector unit takes at once, the rest one by one.
-void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
-               double* scores) {
+}  // namespace
+
+void scoreBand(const std::uint8_t* first, std::ptrdiff_t firstStride, const std::uint8_t* second,
+               std::ptrdiff_t secondStride, std::size_t width, double* scores) {
     const std::size_t blocks = width / kBlockSize;
-    for (std::size_t block = leadingBlockScores(first, second, width, scores); block < blocks;
-         ++block) {
+    for (std::size_t block =
+             leadingBlockScores(first, firstStride, second, secondStride, width, scores);
+         block < blocks; ++block) {
         const std::size_t x0 = block * kBlockSize;
-        scores[block] = fastBlockSSIM(first + x0, width, second + x0, width);
+        scores[block] = fastBlockSSIM(first + x0, firstStride, second + x0, secondStride);
     }
 }
-
-}  // namespace
 
 int checkPair(const Image* first, const Image* second) {
     if (first == nullptr || second == nullptr) return kPairNotGrey;
@@ -101,16 +100,16 @@ double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
     return combine<double>(meanA, meanB, squaresA, squaresB, products);
 }
 
-double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
-                     std::size_t secondStride) {
+double fastBlockSSIM(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                     const std::uint8_t* second, std::ptrdiff_t secondStride) {
     const BlockSums sums = blockSums(first, firstStride, second, secondStride);
     return scoreFromSums<double>(sums.sumA, sums.sumB, sums.squaresA, sums.squaresB, sums.products);
 }
 
 double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
     if (insideGrey(first, x0, y0) && insideGrey(second, x0, y0)) {
-        return fastBlockSSIM(blockStart(first, x0, y0), static_cast<std::size_t>(first->width),
-                             blockStart(second, x0, y0), static_cast<std::size_t>(second->width));
+        return fastBlockSSIM(blockStart(first, x0, y0), first->width, blockStart(second, x0, y0),
+                             second->width);
     }
     return plainBlockSSIM(first, second, x0, y0);
 }
@@ -122,11 +121,12 @@ double meanSSIM(const Image* first, const Image* second, double* scores) {
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
     if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();
     const auto width = static_cast<std::size_t>(first->width);
+    const auto stride = static_cast<std::ptrdiff_t>(width);
     std::vector<double> band(width / kBlockSize);
     double sum = 0.0;
     for (int y0 = 0; y0 + kBlockSize <= first->height; y0 += kBlockSize) {
         const std::size_t offset = static_cast<std::size_t>(y0) * width;
-        scoreBand(first->data + offset, second->data + offset, width, band.data());
+        scoreBand(first->data + offset, stride, second->data + offset, stride, width, band.data());
         for (double score : band) {
             if (scores != nullptr) *scores++ = score;
             sum += score;

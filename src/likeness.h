@@ -34,9 +34,9 @@ double calculate_ssim(const Image* first, const Image* second, int x0, int y0);
 double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0);
 
 // The block SSIM from exact integer sums over two blocks of 8-bit grey levels, each given by its
-// top-left byte and the bytes from one row to the next.
-double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
-                     std::size_t secondStride);
+// top-left byte and the bytes from one row to the next (negative where rows are stored bottom-up).
+double fastBlockSSIM(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                     const std::uint8_t* second, std::ptrdiff_t secondStride);
 
 // Mean of calculate_ssim over every block of two images, block rows top first and each row from
 // the left. Images without blocks, and a pair that fails checkPair, give a not-a-number. When

@@ -79,13 +79,19 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     ImagePtr first = greyImage(8 * blocks, 8, byBlock(a));
     ImagePtr second = greyImage(8 * blocks, 8, byBlock(b));
     const std::size_t width = 8 * static_cast<std::size_t>(blocks);
+    // The kernels also see the second band stored bottom-up, with an odd stride of its own.
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) + 13;
+    std::vector<std::uint8_t> flipped(8 * stride);
+    for (std::ptrdiff_t row = 0; row < 8; ++row)
+        std::copy_n(second->data + (7 - row) * blocks * 8, width, flipped.data() + row * stride);
+    const std::uint8_t* top = flipped.data() + 7 * stride;
     std::vector<std::vector<double>> scores(3, std::vector<double>(blocks));
     meanSSIM(first.get(), second.get(), scores[0].data());
+    const auto kernel = hasAVX2Kernel() ? leadingBlockScoresAVX2 : nullptr;
     const std::size_t scored[3] = {
         scores[0].size(),
-        leadingBlockScoresBaseline(first->data, second->data, width, scores[1].data()),
-        hasAVX2Kernel() ? leadingBlockScoresAVX2(first->data, second->data, width, scores[2].data())
-                        : 0};
+        leadingBlockScoresBaseline(first->data, blocks * 8, top, -stride, width, scores[1].data()),
+        kernel ? kernel(first->data, blocks * 8, top, -stride, width, scores[2].data()) : 0};
     std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
         plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
