@@ -166,14 +166,19 @@ int readPalette(std::FILE* file, const Header& header, GreyTable* grey) {
     return kReadOk;
 }
 
+std::int64_t paletteEnd(const Header& header) {
+    return kFileHeaderSize + header.size + paletteLength(header) * paletteEntryBytes(header);
+}
+
 // The pixels start where the offset field points when that lies past the palette; an offset
-// inside the headers or the palette is taken to mean "right after the palette". 0 when the file
-// ends before that point.
+// inside the headers or the palette is taken to mean "right after the palette".
+std::int64_t pixelStart(const Header& header) {
+    return std::max(std::int64_t{header.pixelOffset}, paletteEnd(header));
+}
+
+// 0 when the file ends before the pixels.
 int skipToPixels(std::FILE* file, const Header& header) {
-    const std::int64_t paletteEnd =
-        kFileHeaderSize + header.size + paletteLength(header) * paletteEntryBytes(header);
-    const std::int64_t gap = std::int64_t{header.pixelOffset} - paletteEnd;
-    return gap > 0 ? skipBytes(gap, file) : 1;
+    return skipBytes(pixelStart(header) - paletteEnd(header), file);
 }
 
 // Turns stored pixel bytes into image pixels in place: palette indices into grey levels (grey is
@@ -308,6 +313,21 @@ int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
 }
 
 }  // namespace
+
+int readBMPlayout(std::FILE* file, BMPLayout* layout) {
+    Header header;
+    const int result = readBMPheaders(file, &header, &layout->grey);
+    if (result != kReadOk) return result;
+    if (header.compression != kCompressionNone) return kBadPixels;
+    layout->width = header.width;
+    layout->height = std::abs(header.height);
+    layout->bits = header.bits;
+    layout->topDown = isTopDown(header);
+    layout->pixelStart = pixelStart(header);
+    layout->stride = rowStride(header.width, header.bits);
+    layout->identity = isIdentity(layout->grey);
+    return kReadOk;
+}
 
 int readBMPstream(std::FILE* file, Image** out) {
     std::uint16_t signature = 0;

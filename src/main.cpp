@@ -1,5 +1,4 @@
 // likeness FIRST SECOND: prints the mean block SSIM of two 8-bit grey BMP files.
-#include "likeness.h"
 #include "tool.h"
 
 int main(int argc, char** argv) {
@@ -7,8 +6,7 @@ int main(int argc, char** argv) {
         likeness::printUsage("likeness <read image file(1) name> <read image file(2) name>");
         return 1;
     }
-    likeness::ImagePtr first;
-    likeness::ImagePtr second;
-    if (!likeness::readComparablePair(argv[1], argv[2], &first, &second)) return 1;
-    return likeness::printResult(likeness::meanSSIM(first.get(), second.get())) ? 0 : 1;
+    likeness::Comparison comparison;
+    if (!likeness::compareReadablePair(argv[1], argv[2], &comparison)) return 1;
+    return likeness::printResult(comparison.mean) ? 0 : 1;
 }

@@ -44,15 +44,11 @@ int main(int argc, char** argv) {
             "<write map file name>");
         return 1;
     }
-    ImagePtr first;
-    ImagePtr second;
-    if (!likeness::readComparablePair(argv[1], argv[2], &first, &second)) return 1;
-    const auto blocks =
-        static_cast<std::size_t>(first->height / kBlockSize) * (first->width / kBlockSize);
-    std::vector<double> scores(blocks);
-    const double mean = likeness::meanSSIM(first.get(), second.get(), scores.data());
-    if (!likeness::printResult(mean)) return 1;
-    ImagePtr map = blockMap(first->width, first->height, scores);
+    likeness::Comparison comparison;
+    std::vector<double> scores;
+    if (!likeness::compareReadablePair(argv[1], argv[2], &comparison, &scores)) return 1;
+    if (!likeness::printResult(comparison.mean)) return 1;
+    ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
     if (!map || likeness::writeBMPfile(argv[3], map.get()) != 0) {
         likeness::printCannotWrite();
         return 1;

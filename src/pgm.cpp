@@ -67,16 +67,21 @@ int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
 
 }  // namespace
 
+int readPGMheader(std::FILE* file, int* width, int* height, int* maxval) {
+    if (!readNumber(file, width) || !readNumber(file, height) || !readNumber(file, maxval) ||
+        *maxval == 0) {
+        return kBadHeader;
+    }
+    return *maxval > 255 ? kUnsupportedDepth : kReadOk;
+}
+
 // The header after its magic number, "P5" (binary samples) or "P2" (plain), then the samples.
 int readPGMafterMagic(std::FILE* file, bool plain, Image** out) {
     int width = 0;
     int height = 0;
     int maxval = 0;
-    if (!readNumber(file, &width) || !readNumber(file, &height) || !readNumber(file, &maxval) ||
-        maxval == 0) {
-        return kBadHeader;
-    }
-    if (maxval > 255) return kUnsupportedDepth;
+    const int result = readPGMheader(file, &width, &height, &maxval);
+    if (result != kReadOk) return result;
     Image* image = createImage(width, height, 8);
     if (image == nullptr) return kBadHeader;
     *out = image;

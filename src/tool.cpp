@@ -1,9 +1,7 @@
 #include "tool.h"
 
 #include <cstdio>
-#include <utility>
 
-#include "image_file.h"
 #include "likeness.h"
 
 namespace likeness {
@@ -50,32 +48,28 @@ void writeLine(const char* text) {
     std::fputc('\n', stdout);
 }
 
-// The image in the file, or none when it cannot be read whole. A grey picture stored in a colour
-// file is handed on as its 8-bit twin; any other colour picture as it is, to be refused later.
-ImagePtr readImage(const char* path) {
-    Image* image = nullptr;
-    const int result = readImageFile(path, &image);
-    ImagePtr owned(image);
-    if (result < 0) return nullptr;
-    ImagePtr twin(createGreyTwin(owned.get()));
-    return twin ? std::move(twin) : std::move(owned);
-}
-
 // Says why the pair cannot be compared; false when it can.
-bool refusePair(const Image* first, const Image* second) {
-    switch (checkPair(first, second)) {
+bool refusePair(const Comparison& comparison) {
+    switch (comparison.verdict) {
+        case kPairOk:
+            return false;
+        case kFirstUnreadable:
+            std::fputs(kCannotReadFirst, stdout);
+            return true;
+        case kSecondUnreadable:
+            std::fputs(kCannotReadSecond, stdout);
+            return true;
         case kPairNotGrey:
             writeLine(kMonochromeOnly);
             return true;
         case kPairSizesDiffer:
             writeLine(kSizesDiffer);
-            std::printf(kSizesLine, first->height, first->width, second->height, second->width);
-            return true;
-        case kPairNotDivisible:
-            std::printf(kNotDivisible, kBlockSize, first->height, first->width);
+            std::printf(kSizesLine, comparison.firstHeight, comparison.firstWidth,
+                        comparison.secondHeight, comparison.secondWidth);
             return true;
         default:
-            return false;
+            std::printf(kNotDivisible, kBlockSize, comparison.firstHeight, comparison.firstWidth);
+            return true;
     }
 }
 
@@ -86,19 +80,10 @@ void printUsage(const char* usage) {
     writeLine(usage);
 }
 
-bool readComparablePair(const char* firstPath, const char* secondPath, ImagePtr* first,
-                        ImagePtr* second) {
-    *first = readImage(firstPath);
-    if (!*first) {
-        std::fputs(kCannotReadFirst, stdout);
-        return false;
-    }
-    *second = readImage(secondPath);
-    if (!*second) {
-        std::fputs(kCannotReadSecond, stdout);
-        return false;
-    }
-    return !refusePair(first->get(), second->get());
+bool compareReadablePair(const char* firstPath, const char* secondPath, Comparison* comparison,
+                         std::vector<double>* scores) {
+    *comparison = compareFiles(firstPath, secondPath, scores);
+    return !refusePair(*comparison);
 }
 
 bool printResult(double mean) {

@@ -1,0 +1,430 @@
+#include "compare.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "block_score.h"
+#include "image_file.h"
+#include "likeness.h"
+#include "reading.h"
+
+namespace likeness {
+
+namespace {
+
+// How the stored bytes of a row become grey levels.
+enum class Pixels {
+    kGrey,          // they are the grey levels
+    kPalette,       // indices into a table of grey levels
+    kBlueGreenRed,  // three bytes a pixel, grey where they are equal
+};
+
+// Closes a file the comparison opened.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// One file as the comparison reads it: rows read band by band from the file, or an image read
+// whole.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    // Not grey: a colour image, or a 24-bit file with a pixel of colour or none at all, which
+    // has no 8-bit twin.
+    bool colour = false;
+    bool ended = false;  // the file ended before its rows did: it shrank while it was read
+    std::unique_ptr<std::FILE, FileCloser> file;
+    std::int64_t rowsStart = 0;  // where the first stored row starts in the file
+    ImagePtr image;
+    std::size_t stride = 0;  // bytes from one stored row to the next
+    bool bottomUp = false;
+    Pixels pixels = Pixels::kGrey;
+    std::array<std::uint8_t, 256> grey{};
+};
+
+// What scoring bands found out about each picture.
+struct Findings {
+    bool colour[2] = {false, false};
+    bool ended[2] = {false, false};  // the file ended before its rows did: it shrank meanwhile
+};
+
+// A regular file, opened to read its headers; anything else (a folder, a pipe, which opening
+// would wait on or disturb, a device) is left unopened.
+std::FILE* openRegularFile(const char* path) {
+    struct stat status {};
+    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
+    const int descriptor = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return nullptr;
+    std::FILE* file = nullptr;
+    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(descriptor, "rb");
+    if (file == nullptr) close(descriptor);
+    return file;
+}
+
+std::int64_t fileSize(std::FILE* file) {
+    struct stat status {};
+    return fstat(fileno(file), &status) == 0 ? status.st_size : -1;
+}
+
+// An uncompressed BMP file that holds all its rows, filler included, as the reader wants them.
+bool placeBMP(Picture* picture) {
+    BMPLayout layout;
+    const std::int64_t size = fileSize(picture->file.get());
+    if (readBMPlayout(picture->file.get(), &layout) != kReadOk || layout.pixelStart > size ||
+        layout.stride * layout.height > size - layout.pixelStart) {
+        return false;
+    }
+    picture->width = layout.width;
+    picture->height = layout.height;
+    picture->rowsStart = layout.pixelStart;
+    picture->stride = static_cast<std::size_t>(layout.stride);
+    picture->bottomUp = !layout.topDown;
+    picture->pixels = layout.bits == 24 ? Pixels::kBlueGreenRed
+                      : layout.identity ? Pixels::kGrey
+                                        : Pixels::kPalette;
+    picture->grey = layout.grey;
+    return true;
+}
+
+// A binary PGM file of maxval 255, whose samples are the grey levels, holding all of them.
+bool placePGM(Picture* picture) {
+    std::FILE* file = picture->file.get();
+    int maxval = 0;
+    const int result = readPGMheader(file, &picture->width, &picture->height, &maxval);
+    picture->rowsStart = std::ftell(file);
+    std::int64_t count = 0;
+    if (result != kReadOk || maxval != 255 || picture->rowsStart < 0 ||
+        !checkedSize(picture->width, picture->height, &count) ||
+        count > fileSize(file) - picture->rowsStart) {
+        return false;
+    }
+    picture->stride = static_cast<std::size_t>(picture->width);
+    return true;
+}
+
+// A regular file whose rows can be read band by band where they lie; false for any other.
+bool placeRows(const char* path, Picture* picture) {
+    picture->file.reset(openRegularFile(path));
+    if (!picture->file) return false;
+    const int first = std::fgetc(picture->file.get());
+    const int second = std::fgetc(picture->file.get());
+    const bool placed = (first == 'B' && second == 'M' && placeBMP(picture)) ||
+                        (first == 'P' && second == '5' && placePGM(picture));
+    if (!placed) picture->file.reset();
+    return placed;
+}
+
+// Any file, read whole as the reader reads it. A grey picture stored in a colour file is taken as
+// its 8-bit twin; any other colour picture as it is, to be refused later.
+bool readWhole(const char* path, Picture* picture) {
+    Image* image = nullptr;
+    const int result = readImageFile(path, &image);
+    ImagePtr owned(image);
+    if (result < 0) return false;
+    ImagePtr twin(createGreyTwin(owned.get()));
+    picture->image = twin ? std::move(twin) : std::move(owned);
+    picture->width = picture->image->width;
+    picture->height = picture->image->height;
+    picture->colour = picture->image->depth != 8;
+    picture->stride = static_cast<std::size_t>(picture->width);
+    return true;
+}
+
+bool openPicture(const char* path, Picture* picture) {
+    return placeRows(path, picture) || readWhole(path, picture);
+}
+
+// One stored row as grey levels; colour is set at a pixel of colour.
+void convertRow(const Picture& picture, const std::uint8_t* stored, std::uint8_t* grey,
+                bool* colour) {
+    const auto width = static_cast<std::size_t>(picture.width);
+    if (picture.pixels == Pixels::kPalette) {
+        for (std::size_t x = 0; x < width; ++x) grey[x] = picture.grey[stored[x]];
+        return;
+    }
+    unsigned mixed = 0;
+    for (std::size_t x = 0; x < width; ++x, stored += 3) {
+        grey[x] = stored[2];  // red
+        mixed |= static_cast<unsigned>(stored[0] ^ stored[2]) | (stored[1] ^ stored[2]);
+    }
+    if (mixed != 0) *colour = true;
+}
+
+// Reads count stored rows from the one that lies first in the file into buffer; false when the
+// file ends first, the rest of the buffer then 0.
+bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t count,
+                    std::uint8_t* buffer) {
+    const std::size_t bytes = count * picture.stride;
+    std::size_t got = 0;
+    const int descriptor = fileno(picture.file.get());
+    while (got < bytes) {
+        const auto offset = static_cast<off_t>(picture.rowsStart) +
+                            static_cast<off_t>(firstRow * picture.stride + got);
+        const ssize_t read = pread(descriptor, buffer + got, bytes - got, offset);
+        if (read < 0 && errno == EINTR) continue;
+        if (read <= 0) break;
+        got += static_cast<std::size_t>(read);
+    }
+    std::fill(buffer + got, buffer + bytes, 0);
+    return got == bytes;
+}
+
+// Bands read and scored as one piece of work: few system calls, and rows that stay in the cache
+// from being read to being scored.
+constexpr int kPieceBands = 4;
+
+// Memory for the pieces of one thread: the stored rows of both files, and a band's grey levels
+// where they must be converted.
+struct PieceBuffers {
+    std::unique_ptr<std::uint8_t[]> stored[2];
+    std::unique_ptr<std::uint8_t[]> grey[2];
+};
+
+PieceBuffers pieceBuffers(const Picture& first, const Picture& second) {
+    PieceBuffers buffers;
+    const Picture* pictures[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+        const std::size_t stored = kPieceBands * kBlockSize * pictures[i]->stride;
+        const std::size_t grey = kBlockSize * static_cast<std::size_t>(first.width);
+        if (pictures[i]->file)
+            buffers.stored[i] = std::make_unique_for_overwrite<std::uint8_t[]>(stored);
+        if (pictures[i]->pixels != Pixels::kGrey)
+            buffers.grey[i] = std::make_unique_for_overwrite<std::uint8_t[]>(grey);
+    }
+    return buffers;
+}
+
+// Rows of a picture: the top one, and the bytes to the next, negative for rows stored bottom-up.
+struct Rows {
+    const std::uint8_t* top;
+    std::ptrdiff_t stride;
+};
+
+// count rows from y0 down, as they lie: in the image, or read from the file into stored.
+Rows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
+    const auto stride = static_cast<std::ptrdiff_t>(picture.stride);
+    if (picture.image) return {picture.image->data + y0 * stride, stride};
+    const int lowest = picture.bottomUp ? picture.height - y0 - count : y0;
+    if (!readStoredRows(picture, static_cast<std::size_t>(lowest), static_cast<std::size_t>(count),
+                        stored)) {
+        *ended = true;
+    }
+    if (!picture.bottomUp) return {stored, stride};
+    return {stored + (count - 1) * stride, -stride};
+}
+
+// A band of 8 stored rows as grey levels: where they lie, or converted into grey.
+Rows greyBand(const Picture& picture, Rows band, std::uint8_t* grey, bool* colour) {
+    if (picture.pixels == Pixels::kGrey) return band;
+    const auto width = static_cast<std::ptrdiff_t>(picture.width);
+    for (std::ptrdiff_t row = 0; row < kBlockSize; ++row)
+        convertRow(picture, band.top + row * band.stride, grey + row * width, colour);
+    return {grey, width};
+}
+
+// Scores the bands of one piece into scores, the first band's blocks first.
+void scorePiece(const Picture& first, const Picture& second, int piece, PieceBuffers* buffers,
+                double* scores, Findings* findings) {
+    const int fromBand = piece * kPieceBands;
+    const int bands = std::min(kPieceBands, first.height / kBlockSize - fromBand);
+    const int y0 = fromBand * kBlockSize;
+    const Rows a =
+        storedRows(first, y0, bands * kBlockSize, buffers->stored[0].get(), &findings->ended[0]);
+    const Rows b =
+        storedRows(second, y0, bands * kBlockSize, buffers->stored[1].get(), &findings->ended[1]);
+    const auto width = static_cast<std::size_t>(first.width);
+    for (std::ptrdiff_t band = 0; band < bands; ++band, scores += width / kBlockSize) {
+        const std::ptrdiff_t rows = band * kBlockSize;
+        const Rows greyA = greyBand(first, {a.top + rows * a.stride, a.stride},
+                                    buffers->grey[0].get(), &findings->colour[0]);
+        const Rows greyB = greyBand(second, {b.top + rows * b.stride, b.stride},
+                                    buffers->grey[1].get(), &findings->colour[1]);
+        scoreBand(greyA.top, greyA.stride, greyB.top, greyB.stride, width, scores);
+    }
+}
+
+// Pairs of fewer pixels are scored on one thread: starting another costs more than it saves.
+constexpr std::int64_t kThreadedPixels = std::int64_t{1} << 21;
+// Pieces the second thread may score before the first has added up the earlier ones.
+constexpr int kAhead = 4;
+
+// Two threads score the pieces in turn, the first thread the even ones; the first adds up every
+// score in order, the second's as they are handed over through a few slots.
+struct Scoring {
+    const Picture& first;
+    const Picture& second;
+    int pieces;
+    std::size_t pieceBlocks;          // scores in a whole piece
+    std::unique_ptr<double[]> slots;  // kAhead pieces of the second thread's scores
+    std::atomic<int> handedOver{0};   // pieces the second thread has scored
+    std::atomic<int> added{0};        // of those, the pieces the first has added up
+    Findings findings[2];
+};
+
+// The second thread's work: the odd pieces, each into the slot its turn comes to.
+void scoreOddPieces(Scoring* scoring) {
+    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
+    for (int piece = 1, turn = 0; piece < scoring->pieces; piece += 2, ++turn) {
+        for (int added = scoring->added.load(); added <= turn - kAhead;
+             added = scoring->added.load()) {
+            scoring->added.wait(added);
+        }
+        double* slot = scoring->slots.get() + turn % kAhead * scoring->pieceBlocks;
+        scorePiece(scoring->first, scoring->second, piece, &buffers, slot, &scoring->findings[1]);
+        scoring->handedOver.store(turn + 1);
+        scoring->handedOver.notify_one();
+    }
+}
+
+// The first thread's work: the even pieces, or every piece when it works alone, and the sum of
+// all scores in order, which out receives as well when given.
+double addPieces(Scoring* scoring, bool alone, double* out) {
+    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
+    const auto own = std::make_unique_for_overwrite<double[]>(scoring->pieceBlocks);
+    const std::size_t columns = static_cast<std::size_t>(scoring->first.width / kBlockSize);
+    const int bands = scoring->first.height / kBlockSize;
+    double sum = 0.0;
+    for (int piece = 0; piece < scoring->pieces; ++piece) {
+        const int turn = piece / 2;
+        const bool handed = !alone && piece % 2 == 1;
+        const double* scores = own.get();
+        if (handed) {
+            for (int done = scoring->handedOver.load(); done <= turn;
+                 done = scoring->handedOver.load()) {
+                scoring->handedOver.wait(done);
+            }
+            scores = scoring->slots.get() + turn % kAhead * scoring->pieceBlocks;
+        } else {
+            scorePiece(scoring->first, scoring->second, piece, &buffers, own.get(),
+                       &scoring->findings[0]);
+        }
+        const std::size_t blocks =
+            static_cast<std::size_t>(std::min(kPieceBands, bands - piece * kPieceBands)) * columns;
+        for (std::size_t block = 0; block < blocks; ++block) sum += scores[block];
+        if (out != nullptr) out = std::copy_n(scores, blocks, out);
+        if (handed) {
+            scoring->added.store(turn + 1);
+            scoring->added.notify_one();
+        }
+    }
+    return sum;
+}
+
+// The mean of the block scores, added in the order meanSSIM adds them, so that it keeps its
+// bits; a large pair is scored on two threads. Marks a picture in which a pixel of colour turned
+// up, or whose file ended early.
+double scorePictures(Picture* first, Picture* second, double* out) {
+    const int bands = first->height / kBlockSize;
+    const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
+    Scoring scoring{*first,
+                    *second,
+                    (bands + kPieceBands - 1) / kPieceBands,
+                    kPieceBands * columns,
+                    nullptr,
+                    {},
+                    {},
+                    {}};
+    bool alone = std::int64_t{first->width} * first->height < kThreadedPixels ||
+                 scoring.pieces < 2 || std::thread::hardware_concurrency() < 2;
+    std::thread worker;
+    if (!alone) {
+        try {
+            scoring.slots = std::make_unique_for_overwrite<double[]>(kAhead * scoring.pieceBlocks);
+            worker = std::thread(scoreOddPieces, &scoring);
+        } catch (const std::exception&) {
+            alone = true;  // no second thread to be had: this one scores every piece
+        }
+    }
+    const double sum = addPieces(&scoring, alone, out);
+    if (worker.joinable()) worker.join();
+    for (const Findings& found : scoring.findings) {
+        first->colour = first->colour || found.colour[0];
+        second->colour = second->colour || found.colour[1];
+        first->ended = first->ended || found.ended[0];
+        second->ended = second->ended || found.ended[1];
+    }
+    return sum / static_cast<double>(static_cast<std::size_t>(bands) * columns);
+}
+
+// Whether a 24-bit file is grey shows only in its pixels. A pair that is scored finds out while
+// scoring; any other needs to know now, as it decides which refusal comes first.
+void findColour(Picture* picture) {
+    if (picture->pixels != Pixels::kBlueGreenRed) return;
+    if (picture->width == 0 || picture->height == 0) picture->colour = true;
+    const auto width = static_cast<std::size_t>(picture->width);
+    const auto stored = std::make_unique_for_overwrite<std::uint8_t[]>(picture->stride);
+    const auto grey = std::make_unique_for_overwrite<std::uint8_t[]>(width);
+    for (int y = 0; y < picture->height && !picture->colour && !picture->ended; ++y) {
+        picture->ended = !readStoredRows(*picture, static_cast<std::size_t>(y), 1, stored.get());
+        convertRow(*picture, stored.get(), grey.get(), &picture->colour);
+    }
+}
+
+bool hasBlocks(const Picture& first, const Picture& second) {
+    return first.width == second.width && first.height == second.height &&
+           first.width % kBlockSize == 0 && first.height % kBlockSize == 0 && first.width > 0 &&
+           first.height > 0;
+}
+
+// checkPair's verdict on the two pictures.
+int checkPictures(Picture* first, Picture* second) {
+    if (!hasBlocks(*first, *second)) {
+        findColour(first);
+        findColour(second);
+        if (first->ended) return kFirstUnreadable;
+        if (second->ended) return kSecondUnreadable;
+    }
+    const Image a{first->width, first->height, first->colour ? 24 : 8, nullptr};
+    const Image b{second->width, second->height, second->colour ? 24 : 8, nullptr};
+    return checkPair(&a, &b);
+}
+
+// The verdict once the pair has been scored: a file that shrank while it was read cannot be read
+// whole, and a pixel of colour makes a 24-bit file a colour picture.
+int verdictAfterScoring(const Picture& first, const Picture& second) {
+    if (first.ended) return kFirstUnreadable;
+    if (second.ended) return kSecondUnreadable;
+    return first.colour || second.colour ? kPairNotGrey : kPairOk;
+}
+
+}  // namespace
+
+Comparison compareFiles(const char* firstPath, const char* secondPath,
+                        std::vector<double>* scores) {
+    Comparison comparison;
+    Picture first;
+    Picture second;
+    if (!openPicture(firstPath, &first)) return Comparison{kFirstUnreadable};
+    if (!openPicture(secondPath, &second)) return Comparison{kSecondUnreadable};
+    comparison = Comparison{kPairOk, first.width, first.height, second.width, second.height};
+    comparison.verdict = checkPictures(&first, &second);
+    if (comparison.verdict != kPairOk) return comparison;
+    if (!hasBlocks(first, second)) {
+        // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
+        comparison.mean = std::numeric_limits<double>::quiet_NaN();
+        if (scores != nullptr) scores->clear();
+        return comparison;
+    }
+    if (scores != nullptr) {
+        scores->resize(static_cast<std::size_t>(first.height / kBlockSize) *
+                       static_cast<std::size_t>(first.width / kBlockSize));
+    }
+    comparison.mean = scorePictures(&first, &second, scores ? scores->data() : nullptr);
+    comparison.verdict = verdictAfterScoring(first, second);
+    return comparison;
+}
+
+}  // namespace likeness
