@@ -424,6 +424,7 @@ Comparison compareFiles(const char* firstPath, const char* secondPath,
     }
     comparison.mean = scorePictures(&first, &second, scores ? scores->data() : nullptr);
     comparison.verdict = verdictAfterScoring(first, second);
+    if (comparison.verdict != kPairOk) comparison.mean = 0;
     return comparison;
 }
 

@@ -1,0 +1,178 @@
+#include "compare.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "likeness.h"
+#include "test_files.h"
+
+namespace likeness {
+namespace {
+
+// The programs' way before compareFiles: both files read whole, one after the other, a grey
+// colour file taken as its twin, then checkPair and meanSSIM.
+Comparison readThenCompare(const std::string& firstPath, const std::string& secondPath,
+                           std::vector<double>* scores) {
+    ImagePtr images[2];
+    const std::string* paths[2] = {&firstPath, &secondPath};
+    for (int i = 0; i < 2; ++i) {
+        Image* raw = nullptr;
+        const int code = readImageFile(paths[i]->c_str(), &raw);
+        ImagePtr owned(raw);
+        if (code < 0) return Comparison{i == 0 ? kFirstUnreadable : kSecondUnreadable};
+        ImagePtr twin(createGreyTwin(owned.get()));
+        images[i] = twin ? std::move(twin) : std::move(owned);
+    }
+    Comparison comparison{checkPair(images[0].get(), images[1].get()), images[0]->width,
+                          images[0]->height, images[1]->width, images[1]->height};
+    if (comparison.verdict != kPairOk) return comparison;
+    scores->resize(static_cast<std::size_t>(images[0]->width / 8) * (images[0]->height / 8));
+    comparison.mean = meanSSIM(images[0].get(), images[1].get(), scores->data());
+    return comparison;
+}
+
+// compareFiles gives what the whole read gives: verdict, sides, the mean's bits and every score.
+void expectSameAsWholeRead(const std::string& first, const std::string& second) {
+    std::vector<double> expectedScores;
+    std::vector<double> scores;
+    const Comparison expected = readThenCompare(first, second, &expectedScores);
+    const Comparison got = compareFiles(first.c_str(), second.c_str(), &scores);
+    const auto fields = [](const Comparison& c) {
+        return std::tuple{c.verdict,     c.firstWidth,   c.firstHeight,
+                          c.secondWidth, c.secondHeight, std::bit_cast<std::uint64_t>(c.mean)};
+    };
+    EXPECT_EQ(fields(got), fields(expected)) << first << " against " << second;
+    if (expected.verdict == kPairOk) {
+        EXPECT_EQ(scores, expectedScores) << first << ", " << second;
+    }
+}
+
+// Every test file against its neighbour in the list and against the next one of the same size,
+// both ways round: every verdict in the programs' order, and the same bits on every pair.
+TEST(CompareFiles, GivesWhatReadingBothWholeGivesOnEveryTestFile) {
+    std::ifstream list(test_files::dataPath("expected.txt"));
+    std::vector<std::string> paths;
+    std::map<std::string, std::pair<int, int>> sides;
+    for (std::string line; std::getline(list, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        paths.push_back(test_files::dataPath(line.substr(0, line.find(' '))));
+        Image* raw = nullptr;
+        readImageFile(paths.back().c_str(), &raw);
+        ImagePtr image(raw);
+        sides[paths.back()] = image ? std::pair{image->width, image->height} : std::pair{-1, -1};
+    }
+    for (std::size_t i = 0; i + 1 < paths.size(); ++i) {
+        const auto same = std::find_if(paths.begin() + i + 1, paths.end(),
+                                       [&](auto& path) { return sides[path] == sides[paths[i]]; });
+        for (const std::string& partner : {paths[i + 1], same == paths.end() ? paths[i] : *same}) {
+            expectSameAsWholeRead(paths[i], partner);
+            expectSameAsWholeRead(partner, paths[i]);
+        }
+    }
+}
+
+// Bytes of a file written from an image, for making its other stored forms.
+test_files::Bytes written(const Image& image) {
+    const std::string path = test_files::scratchPath("written.bmp");
+    EXPECT_EQ(writeBMPfile(path.c_str(), &image), 0);
+    return test_files::readBytes(path);
+}
+
+void putField(test_files::Bytes* bytes, std::size_t at, std::int32_t value) {
+    for (std::size_t i = 0; i < 4; ++i)
+        (*bytes)[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+}
+
+std::string saved(const std::string& name, const test_files::Bytes& bytes) {
+    const std::string path = test_files::scratchPath(name);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    return path;
+}
+
+// A picture large enough for two threads, stored in every form that is read band by band: BMP
+// bottom-up and top-down, with the grey palette and a reversed one, 24-bit grey, binary PGM. All
+// pairs agree bit for bit with the whole read.
+TEST(CompareFiles, ReadsEveryStoredFormOfALargePairAlike) {
+    const int side = 1456;  // 2.1 M pixels, 182 bands
+    std::vector<std::string> files;
+    for (int noise : {1, 60}) {
+        ImagePtr grey(createImage(side, side, 8));
+        ImagePtr colour(createImage(side, side, 24));
+        for (int i = 0; i < side * side; ++i) {
+            const int level = (i % side * 3 + i / side * 5) % 200 + (i * 7919u) % noise;
+            grey->data[i] = static_cast<std::uint8_t>(level);
+            std::fill_n(colour->data + 3 * i, 3, grey->data[i]);
+        }
+        const std::string name = std::to_string(noise);
+        const test_files::Bytes bottomUp = written(*grey);
+        test_files::Bytes topDown = bottomUp, reversed = bottomUp;
+        for (int y = 0; y < side; ++y)
+            std::copy_n(grey->data + y * side, side, topDown.data() + 1078 + y * side);
+        putField(&topDown, 22, -side);
+        // Entry i of the palette is grey level 255 - i, and each index 255 - level.
+        for (std::size_t i = 54; i < reversed.size(); ++i)
+            if (i >= 1078 || (i - 54) % 4 < 3) reversed[i] = ~reversed[i];
+        const std::string header =
+            "P5\n# binary\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+        test_files::Bytes binary(header.begin(), header.end());
+        binary.insert(binary.end(), grey->data, grey->data + side * side);
+        for (auto [suffix, bytes] : {std::pair{".bmp", bottomUp},
+                                     {"-top-down.bmp", topDown},
+                                     {"-reversed.bmp", reversed},
+                                     {"-24.bmp", written(*colour)},
+                                     {".pgm", binary}})
+            files.push_back(saved(name + suffix, bytes));
+    }
+    for (const std::string& first : files)
+        for (const std::string& second : {files[0], files[6], files[8]})
+            expectSameAsWholeRead(first, second);
+}
+
+// A pipe keeps the reader's own path, read once as a stream, and only once the first file has
+// been read: with the first file missing, a reader would wait here for a writer forever.
+TEST(CompareFiles, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
+    const std::string fifo = test_files::scratchPath("second.pgm");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(compareFiles("missing.bmp", fifo.c_str()).verdict, kFirstUnreadable);
+    const std::string first = test_files::dataPath("written/blocks-first.png");
+    const std::string second = test_files::dataPath("written/blocks-second.pgm");
+    std::thread writer([&] {
+        std::ofstream(fifo, std::ios::binary) << std::ifstream(second, std::ios::binary).rdbuf();
+    });
+    const Comparison comparison = compareFiles(first.c_str(), fifo.c_str());
+    writer.join();
+    std::vector<double> scores;
+    EXPECT_EQ(comparison.mean, readThenCompare(first, second, &scores).mean);
+}
+
+// A file that shrinks while it is read is a file that cannot be read, never a crash, however
+// far the reading has got.
+TEST(CompareFiles, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead) {
+    const int side = 4096;
+    ImagePtr image(createImage(side, side, 8));
+    for (int i = 0; i < side * side; ++i) image->data[i] = static_cast<std::uint8_t>(i % 251);
+    const test_files::Bytes bytes = written(*image);
+    const std::string first = saved("whole.bmp", bytes);
+    for (int wait = 0; wait < 8000; wait += 1000) {
+        const std::string second = saved("shrinking.bmp", bytes);
+        Comparison comparison;
+        std::thread reader([&] { comparison = compareFiles(first.c_str(), second.c_str()); });
+        std::this_thread::sleep_for(std::chrono::microseconds(wait));
+        ASSERT_EQ(truncate(second.c_str(), 5000), 0);
+        reader.join();
+        if (comparison.verdict != kSecondUnreadable) {
+            EXPECT_EQ(comparison.mean, 1.0) << wait;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace likeness
