@@ -1,8 +1,13 @@
-// make_pair SIDE FIRST SECOND: writes two SIDE x SIDE 8-bit grey bitmaps, a textured picture and a
-// noisy copy of it, the same bytes on every run.
+// make_pair SIDE FIRST SECOND [FORM]: writes two SIDE x SIDE grey pictures, a textured picture and
+// a noisy copy of it, the same bytes on every run, stored as FORM: "bmp" (8-bit, bottom-up, the
+// default), "top-down" (8-bit BMP with rows top first), "palette" (8-bit BMP whose palette is
+// grey but reversed), "24" (24-bit BMP of grey pixels) or "pgm" (binary PGM).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "bmp.h"
 
@@ -17,30 +22,84 @@ struct Noise {
     }
 };
 
-likeness::ImagePtr picture(int side, int noiseRange) {
-    likeness::ImagePtr image(likeness::createImage(side, side, 8));
+likeness::ImagePtr picture(int side, int noiseRange, int depth) {
+    likeness::ImagePtr image(likeness::createImage(side, side, depth));
     if (!image) return image;
     Noise noise;
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x) {
-            int level = (x * 3 + y * 5) % 200 + ((x / 32 + y / 32) % 2) * 40;
-            likeness::Pixel pixel{level + noise.next(noiseRange), 0, 0};
+            const int level =
+                (x * 3 + y * 5) % 200 + ((x / 32 + y / 32) % 2) * 40 + noise.next(noiseRange);
+            const likeness::Pixel pixel{level, level, level};
             likeness::setPixel(image.get(), x, y, &pixel);
         }
     }
     return image;
 }
 
+using Bytes = std::vector<std::uint8_t>;
+
+bool slurp(const char* path, Bytes* bytes) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    char chunk[1 << 16];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        bytes->insert(bytes->end(), chunk, chunk + got);
+    return std::fclose(file) == 0;
+}
+
+bool spill(const char* path, const Bytes& bytes) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// The 8-bit BMP file written at path, rewritten with its rows top first or with a reversed
+// palette (entry i grey level 255 - i, each pixel index 255 - level).
+bool restore(const char* path, const std::string& form, int side) {
+    constexpr std::size_t kPixels = 14 + 40 + 4 * 256;
+    Bytes bytes;
+    if (!slurp(path, &bytes)) return false;
+    if (form == "top-down") {
+        const std::uint32_t height = static_cast<std::uint32_t>(-side);
+        for (int i = 0; i < 4; ++i) bytes[22 + i] = static_cast<std::uint8_t>(height >> (8 * i));
+        const auto row = static_cast<std::size_t>(side);
+        for (std::size_t y = 0; y < row / 2; ++y)
+            std::swap_ranges(&bytes[kPixels + y * row], &bytes[kPixels + (y + 1) * row],
+                             &bytes[kPixels + (row - 1 - y) * row]);
+    } else {
+        for (std::size_t i = 14 + 40; i < bytes.size(); ++i)
+            if (i >= kPixels || (i - 54) % 4 < 3) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+    }
+    return spill(path, bytes);
+}
+
+bool writePGM(const char* path, const likeness::Image& image) {
+    const std::string header =
+        "P5\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+    Bytes bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), image.data,
+                 image.data + static_cast<std::size_t>(image.width) * image.height);
+    return spill(path, bytes);
+}
+
+bool write(const char* path, const std::string& form, int side, int noiseRange) {
+    const likeness::ImagePtr image = picture(side, noiseRange, form == "24" ? 24 : 8);
+    if (!image) return false;
+    if (form == "pgm") return writePGM(path, *image);
+    if (likeness::writeBMPfile(path, image.get()) != 0) return false;
+    return form == "bmp" || form == "24" || restore(path, form, side);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fputs("make_pair SIDE FIRST SECOND\n", stderr);
+        std::fputs("make_pair SIDE FIRST SECOND [bmp|top-down|palette|24|pgm]\n", stderr);
         return 1;
     }
     const int side = std::atoi(argv[1]);
-    likeness::ImagePtr first = picture(side, 1);
-    likeness::ImagePtr second = picture(side, 16);
-    if (!first || !second) return 1;
-    return likeness::writeBMPfile(argv[2], first.get()) | likeness::writeBMPfile(argv[3], second.get());
+    const std::string form = argc > 4 ? argv[4] : "bmp";
+    return write(argv[2], form, side, 1) && write(argv[3], form, side, 16) ? 0 : 1;
 }
