@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -29,6 +30,7 @@ namespace {
 enum class Pixels {
     kGrey,          // they are the grey levels
     kPalette,       // indices into a table of grey levels
+    kInverted,      // indices into the grey palette that runs from white to black
     kBlueGreenRed,  // three bytes a pixel, grey where they are equal
 };
 
@@ -79,6 +81,15 @@ std::int64_t fileSize(std::FILE* file) {
     return fstat(fileno(file), &status) == 0 ? status.st_size : -1;
 }
 
+// Whether each index i has grey level 255 - i, which programs write for pictures whose 0 is
+// white: a level is then the index with every bit flipped, much faster than a table lookup.
+bool isInverted(const std::array<std::uint8_t, 256>& grey) {
+    for (std::size_t i = 0; i < grey.size(); ++i) {
+        if (grey[i] != 255 - i) return false;
+    }
+    return true;
+}
+
 // An uncompressed BMP file that holds all its rows, filler included, as the reader wants them.
 bool placeBMP(Picture* picture) {
     BMPLayout layout;
@@ -92,9 +103,10 @@ bool placeBMP(Picture* picture) {
     picture->rowsStart = layout.pixelStart;
     picture->stride = static_cast<std::size_t>(layout.stride);
     picture->bottomUp = !layout.topDown;
-    picture->pixels = layout.bits == 24 ? Pixels::kBlueGreenRed
-                      : layout.identity ? Pixels::kGrey
-                                        : Pixels::kPalette;
+    picture->pixels = layout.bits == 24         ? Pixels::kBlueGreenRed
+                      : layout.identity         ? Pixels::kGrey
+                      : isInverted(layout.grey) ? Pixels::kInverted
+                                                : Pixels::kPalette;
     picture->grey = layout.grey;
     return true;
 }
@@ -147,7 +159,41 @@ bool openPicture(const char* path, Picture* picture) {
     return placeRows(path, picture) || readWhole(path, picture);
 }
 
-// One stored row as grey levels; colour is set at a pixel of colour.
+std::uint64_t word(const std::uint8_t* bytes) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Whether every one of count blue-green-red pixels has three equal components. Eight pixels at
+// a time, in three words: each byte against the next, where that is the first or second byte of
+// a pixel (the masks, in memory order whatever the byte order). Reads one byte past the pixels.
+bool allGrey(const std::uint8_t* stored, std::size_t count) {
+    constexpr std::uint8_t kPixelBytes[3][8] = {{255, 255, 0, 255, 255, 0, 255, 255},
+                                                {0, 255, 255, 0, 255, 255, 0, 255},
+                                                {255, 0, 255, 255, 0, 255, 255, 0}};
+    const std::uint64_t masks[3] = {word(kPixelBytes[0]), word(kPixelBytes[1]),
+                                    word(kPixelBytes[2])};
+    std::uint64_t differ = 0;
+    std::size_t pixel = 0;
+    for (; pixel + 8 <= count; pixel += 8, stored += 24) {
+        for (int i = 0; i < 3; ++i)
+            differ |= (word(stored + 8 * i) ^ word(stored + 8 * i + 1)) & masks[i];
+    }
+    for (; pixel < count; ++pixel, stored += 3)
+        differ |= static_cast<unsigned>(stored[0] ^ stored[1]) | (stored[1] ^ stored[2]);
+    return differ == 0;
+}
+
+// The red component of each of count blue-green-red pixels. The buffers never overlap, which
+// lets the compiler use vector instructions.
+void takeReds(const std::uint8_t* __restrict stored, std::uint8_t* __restrict grey,
+              std::size_t count) {
+    for (std::size_t x = 0; x < count; ++x) grey[x] = stored[3 * x + 2];
+}
+
+// One stored row as grey levels; colour is set at a pixel of colour. Reads one byte past the
+// row's pixels.
 void convertRow(const Picture& picture, const std::uint8_t* stored, std::uint8_t* grey,
                 bool* colour) {
     const auto width = static_cast<std::size_t>(picture.width);
@@ -155,12 +201,17 @@ void convertRow(const Picture& picture, const std::uint8_t* stored, std::uint8_t
         for (std::size_t x = 0; x < width; ++x) grey[x] = picture.grey[stored[x]];
         return;
     }
-    unsigned mixed = 0;
-    for (std::size_t x = 0; x < width; ++x, stored += 3) {
-        grey[x] = stored[2];  // red
-        mixed |= static_cast<unsigned>(stored[0] ^ stored[2]) | (stored[1] ^ stored[2]);
+    if (picture.pixels == Pixels::kInverted) {
+        for (std::size_t x = 0; x < width; ++x) grey[x] = static_cast<std::uint8_t>(~stored[x]);
+        return;
     }
-    if (mixed != 0) *colour = true;
+    if (!allGrey(stored, width)) *colour = true;
+    takeReds(stored, grey, width);
+}
+
+// A buffer for stored rows, with a spare byte for allGrey to read past the last one.
+std::unique_ptr<std::uint8_t[]> storedBuffer(std::size_t bytes) {
+    return std::make_unique<std::uint8_t[]>(bytes + 1);
 }
 
 // Reads count stored rows from the one that lies first in the file into buffer; false when the
@@ -184,7 +235,7 @@ bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t co
 
 // Bands read and scored as one piece of work: few system calls, and rows that stay in the cache
 // from being read to being scored.
-constexpr int kPieceBands = 4;
+constexpr int kPieceBands = 2;
 
 // Memory for the pieces of one thread: the stored rows of both files, and a band's grey levels
 // where they must be converted.
@@ -199,8 +250,7 @@ PieceBuffers pieceBuffers(const Picture& first, const Picture& second) {
     for (int i = 0; i < 2; ++i) {
         const std::size_t stored = kPieceBands * kBlockSize * pictures[i]->stride;
         const std::size_t grey = kBlockSize * static_cast<std::size_t>(first.width);
-        if (pictures[i]->file)
-            buffers.stored[i] = std::make_unique_for_overwrite<std::uint8_t[]>(stored);
+        if (pictures[i]->file) buffers.stored[i] = storedBuffer(stored);
         if (pictures[i]->pixels != Pixels::kGrey)
             buffers.grey[i] = std::make_unique_for_overwrite<std::uint8_t[]>(grey);
     }
@@ -365,7 +415,7 @@ void findColour(Picture* picture) {
     if (picture->pixels != Pixels::kBlueGreenRed) return;
     if (picture->width == 0 || picture->height == 0) picture->colour = true;
     const auto width = static_cast<std::size_t>(picture->width);
-    const auto stored = std::make_unique_for_overwrite<std::uint8_t[]>(picture->stride);
+    const auto stored = storedBuffer(picture->stride);
     const auto grey = std::make_unique_for_overwrite<std::uint8_t[]>(width);
     for (int y = 0; y < picture->height && !picture->colour && !picture->ended; ++y) {
         picture->ended = !readStoredRows(*picture, static_cast<std::size_t>(y), 1, stored.get());
