@@ -454,13 +454,12 @@ int verdictAfterScoring(const Picture& first, const Picture& second) {
 
 Comparison compareFiles(const char* firstPath, const char* secondPath,
                         std::vector<double>* scores) {
-    Comparison comparison;
     Picture first;
     Picture second;
     if (!openPicture(firstPath, &first)) return Comparison{kFirstUnreadable};
     if (!openPicture(secondPath, &second)) return Comparison{kSecondUnreadable};
-    comparison = Comparison{kPairOk, first.width, first.height, second.width, second.height};
-    comparison.verdict = checkPictures(&first, &second);
+    Comparison comparison{checkPictures(&first, &second), first.width, first.height, second.width,
+                          second.height};
     if (comparison.verdict != kPairOk) return comparison;
     if (!hasBlocks(first, second)) {
         // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".

@@ -23,10 +23,12 @@ constexpr int kSecondUnreadable = -2;
 
 // Compares the files at the two paths as readImageFile and meanSSIM would, with a 24-bit file of
 // grey pixels taken as its 8-bit twin, and gives the same bits. The second file is opened only
-// once the first has been read. An uncompressed 8-bit or 24-bit BMP file and a binary PGM file of
-// maxval 255 are scored where their bytes lie, with no copy, on two threads for a large pair;
-// any other file, and anything that is not a regular file, is read whole first. When scores is
-// given it receives every block's score, as meanSSIM gives them.
+// once the first has been read, or found whole where its rows are read later. An uncompressed
+// 8-bit or 24-bit BMP file and a binary PGM file of maxval 255, when they are regular files, are
+// read a few rows at a time straight from the file into a buffer that stays in the cache and
+// scored there, a large pair on two threads; a file that shrinks meanwhile cannot be read. Any
+// other file, a pipe included, is read whole first. When scores is given it receives every
+// block's score, as meanSSIM gives them.
 Comparison compareFiles(const char* firstPath, const char* secondPath,
                         std::vector<double>* scores = nullptr);
 
