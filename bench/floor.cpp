@@ -14,9 +14,15 @@
 
 namespace {
 
+// A word at a time: the least work that still reads every byte.
 std::uint64_t sum(const std::uint8_t* bytes, std::size_t count) {
     std::uint64_t total = 0;
-    for (std::size_t i = 0; i < count; ++i) total += bytes[i];
+    std::size_t i = 0;
+    for (std::uint64_t word = 0; i + sizeof word <= count; i += sizeof word) {
+        std::memcpy(&word, bytes + i, sizeof word);
+        total += word;
+    }
+    for (; i < count; ++i) total += bytes[i];
     return total;
 }
 
