@@ -32,6 +32,7 @@ int readImageStream(std::FILE* stream, Image** out) {
     if (first == EOF || second == EOF) return kEmptyFile;
     if (first == 'B' && second == 'M') return readBMPafterSignature(stream, out);
     if (first == 0x89 && second == 'P') return readPNGafterSignature(stream, out);
+    if (first == 0xFF && second == 0xD8) return readJPEGafterSignature(stream, out);
     if (first == 'P' && (second == '5' || second == '2'))
         return readPGMafterMagic(stream, second == '2', out);
     return kBadHeader;

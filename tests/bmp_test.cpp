@@ -46,7 +46,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
     std::set<std::string> unlisted;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(LIKENESS_TEST_DATA)) {
         const auto extension = entry.path().extension();
-        if (extension == ".bmp" || extension == ".png" || extension == ".pgm") {
+        if (extension == ".bmp" || extension == ".png" || extension == ".pgm" ||
+            extension == ".jpg") {
             unlisted.insert(entry.path().string());
         }
     }
