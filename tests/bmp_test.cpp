@@ -9,6 +9,7 @@
 #include <iomanip>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 #include "image_file.h"
@@ -79,7 +80,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
 
 // A BMP file cut in its headers or palette is a bad header, one cut in its pixels hands over the
 // partial image; a PNG file cut after its first two bytes is refused by the decoder (but for the
-// checksum of its empty end chunk, which libspng does not read).
+// checksum of its empty end chunk, which libspng does not read), and so is a JPEG file cut
+// anywhere, even in its end marker.
 TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
     // Each file, where its pixels (or its PNG chunks) start, and the code of a cut after that.
     for (auto [name, start, cut] :
@@ -88,9 +90,11 @@ TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
           {"crafted/colour5x2.bmp", 14 + 40, kBadPixels},
           {"crafted/rle-escapes.bmp", 14 + 40 + 1024, kBadPixels},
           {"crafted/top-down.bmp", 14 + 40 + 1024, kBadPixels},
-          {"written/netpbm-interlaced-grey13x7.png", 2, kDecoderRefused}}) {
+          {"written/netpbm-interlaced-grey13x7.png", 2, kDecoderRefused},
+          {"written/cjpeg-progressive-grey13x7.jpg", 2, kDecoderRefused},
+          {"written/cjpeg-restart-colour37x21.jpg", 2, kDecoderRefused}}) {
         const Bytes whole = test_files::readBytes(test_files::dataPath(name));
-        const std::size_t end = whole.size() - (cut == kDecoderRefused ? 4 : 0);
+        const std::size_t end = whole.size() - (std::string_view(name).ends_with(".png") ? 4 : 0);
         for (std::size_t length = 1; length < end; ++length) {
             const auto read = readMemory(whole.data(), length);
             const int expected = length < 2 ? kEmptyFile : length < start ? kBadHeader : cut;

@@ -32,11 +32,16 @@ std::string pair(const std::string& first, const std::string& second) {
            test_files::dataPath("crafted/" + second + ".bmp");
 }
 
+std::string written(const std::string& name) {
+    return test_files::dataPath("written/" + name);
+}
+
 const std::string kTool = LIKENESS_EXE;
 const std::string kMap = LIKENESS_MAP_EXE;
 const std::string kSizes = "２つの画像のサイズが合いません．同じサイズの画像を使って下さい\n";
 const std::string kBlockSize = "画像のサイズが小領域サイズ 8 で割り切れません";
 const std::string kBlocks = pair("blocks-first", "blocks-second");
+const std::string kSecond = test_files::dataPath("crafted/blocks-second.bmp");
 
 // Every row of the message table, and results, byte for byte, from both programs.
 TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
@@ -69,6 +74,16 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
              test_files::dataPath("written/blocks-second.pgm"),
          "SSIM: 0.469219\n", 0},
         {pair("grey0x0", "grey0x0"), "SSIM: nan\n", 0},
+        // A colour JPEG file: colour once decoded.
+        {written("cjpeg-colour37x21.jpg") + " " + written("pil-grey-blocks-first.jpg"),
+         "このプログラムはモノクロのみ対応しています\n", 1},
+        // The first as colour JPEG files of a grey picture, against the second, then the second
+        // against them: each as the grey JPEG file of the same picture (worked out apart from
+        // this program, from Pillow's decoding).
+        {written("pil-rgb-blocks-first.jpg") + " " + kSecond, "SSIM: 0.463060\n", 0},
+        {kSecond + " " + written("pil-grey-blocks-first.jpg"), "SSIM: 0.463060\n", 0},
+        {kSecond + " " + written("im-rgb-blocks-first.jpg"), "SSIM: 0.468790\n", 0},
+        {written("im-grey-blocks-first.jpg") + " " + kSecond, "SSIM: 0.468790\n", 0},
     };
     for (const auto& [arguments, output, status] : cases) {
         const Outcome result = run(kTool + " " + arguments);
@@ -76,6 +91,14 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         if (arguments == grey) continue;  // likeness-map's usage line is its own
         const std::string map = test_files::scratchPath("checked.bmp");
         EXPECT_EQ(run(kMap + " " + arguments + " " + map), result) << arguments;
+    }
+    // The first as 24-bit BMP and RGB and RGBA PNG files of grey pixels, as ImageMagick and Pillow
+    // write them, first and second: each is compared as its 8-bit twin.
+    for (const char* name :
+         {"im-truecolour-blocks-first.bmp", "pil-rgb-blocks-first.bmp", "im-rgb-blocks-first.png",
+          "im-rgba-blocks-first.png", "pil-rgb-blocks-first.png", "pil-rgba-blocks-first.png"}) {
+        EXPECT_EQ(run(kTool + " " + written(name) + " " + kSecond).first, "SSIM: 0.469219\n");
+        EXPECT_EQ(run(kTool + " " + kSecond + " " + written(name)).first, "SSIM: 0.469219\n");
     }
     // A result that cannot be written is a failure.
     const std::string map = test_files::scratchPath("unreported.bmp");

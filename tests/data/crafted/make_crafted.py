@@ -165,3 +165,46 @@ write("pgm-above-maxval.pgm", b"P2\n2 1\n3\n1 4\n")
 write("pgm-bad-header.pgm", b"P5\n4 x\n255\n" + bytes(4))
 write("pgm-maxval0.pgm", b"P5\n1 1\n0\n\x00")
 
+
+
+# JPEG files built marker by marker, one 8 x 8 block a component, every coefficient 0 (so every
+# pixel 128): one-code Huffman tables, whose only code "0" means a difference of 0 or the end of a
+# block, so that each scan's data is the code and its padding.
+def segment(marker, payload):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def jpeg(scans, components=1, width=8, height=8, precision=8, frame=0xC0, data=b"\x3f"):
+    """scans: (component, first coefficient, last coefficient, Ah, Al) for each scan."""
+    table = bytes([1] + [0] * 15 + [0])
+    out = b"\xff\xd8" + segment(0xDB, bytes([0] + [1] * 64)) + segment(0xC4, b"\x00" + table + b"\x10" + table)
+    out += segment(frame, struct.pack(">BHHB", precision, height, width, components) +
+                   b"".join(bytes((i, 0x11, 0)) for i in range(1, components + 1)))
+    for component, first, last, high, low in scans:
+        out += segment(0xDA, bytes((1, component, 0, first, last, high << 4 | low))) + data
+    return out + b"\xff\xd9"
+
+
+def baseline(**fields):
+    return jpeg([(1, 0, 63, 0, 0)], **fields)
+
+
+def progression(components):
+    """Every scan a progressive file may hold: each coefficient of each component alone, first at
+    a thirteenth of its precision, then refined a bit at a time: 896 scans a component."""
+    return [(c, k, k, 14 - step if step else 0, 13 - step) for c in range(1, components + 1)
+            for k in range(64) for step in range(14)]
+
+
+write("jpeg-grey8x8.jpg", baseline())
+write("jpeg-scans500.jpg", jpeg(progression(1)[:500], frame=0xC2, data=b"\x7f"))
+write("jpeg-scans2688.jpg", jpeg(progression(3), components=3, frame=0xC2, data=b"\x7f"))
+write("jpeg-huge-65535.jpg", baseline(width=65535, height=65535))
+write("jpeg-beyond-model.jpg", baseline(width=60000, height=60000))
+write("jpeg-12bit.jpg", baseline(precision=12))
+write("jpeg-lossless.jpg", baseline(frame=0xC3))
+write("jpeg-two-components.jpg", jpeg([(1, 0, 63, 0, 0)], components=2))
+# Damage libjpeg reports only as a warning, patching over it: a code of 24 one bits that no table
+# holds, and stray bytes before the end marker.
+write("jpeg-bad-code.jpg", baseline(data=b"\xff\x00\xff\x00\xff\x00"))
+write("jpeg-stray-bytes.jpg", baseline(data=b"\x3f" + b"\x12" * 100))
