@@ -49,7 +49,7 @@ set(CPACK_PACKAGE_CONTACT "likeness maintainers <maintainers@likeness.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
   "likeness prints the structural similarity (SSIM) of two grey images
-(BMP, PNG or PGM files), averaged over non-overlapping 8 x 8 blocks;
+(BMP, PNG, PGM or JPEG files), averaged over non-overlapping 8 x 8 blocks;
 likeness-map also draws the block scores. The static library and its
 headers read those files, write BMP files and score blocks.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,4 +1,4 @@
-// libFuzzer target: reads any bytes as an image file (BMP, PNG or PGM); an image that reads must
+// libFuzzer target: reads any bytes as an image file (BMP, PNG, PGM or JPEG); an image that reads must
 // survive being written as BMP and read again unchanged, and must score exactly 1 against itself.
 // Everything stays in memory.
 #include <cstdint>
