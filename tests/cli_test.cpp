@@ -100,6 +100,10 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         EXPECT_EQ(run(kTool + " " + written(name) + " " + kSecond).first, "SSIM: 0.469219\n");
         EXPECT_EQ(run(kTool + " " + kSecond + " " + written(name)).first, "SSIM: 0.469219\n");
     }
+    // A JPEG file from a pipe, which cannot seek.
+    EXPECT_EQ(
+        run("cat " + written("im-rgb-blocks-first.jpg") + " | " + kTool + " /dev/stdin " + kSecond),
+        Outcome("SSIM: 0.468790\n", 0));
     // A result that cannot be written is a failure.
     const std::string map = test_files::scratchPath("unreported.bmp");
     for (const std::string& command : {kTool + " " + kBlocks, kMap + " " + kBlocks + " " + map}) {
