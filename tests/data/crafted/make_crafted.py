@@ -162,6 +162,11 @@ write("pgm-plain.pgm", b"P2\n3 1\n3\n0 1\n3\n")
 write("pgm-16bit.pgm", b"P5\n1 1\n65535\n\x00\x01")
 write("pgm-short.pgm", b"P5\n4 2\n255\n" + bytes([1, 2, 3, 4, 5]))
 write("pgm-above-maxval.pgm", b"P2\n2 1\n3\n1 4\n")
+write("pgm-binary-above-maxval.pgm", b"P5\n4 1\n3\n\x01\x04\x02\x03")
+write("pgm-comment-after-maxval.pgm", b"P5\n2 1\n255#c\nAB")
+# Levels round(v * 255 / maxval) for a maxval that does not divide 255, halves rounding up.
+write("pgm-maxval7.pgm", b"P2 8 1 7 0 1 2 3 4 5 6 7\n")
+write("pgm-maxval100.pgm", b"P5\n4 1\n100\n\x01\x31\x32\x63")
 write("pgm-bad-header.pgm", b"P5\n4 x\n255\n" + bytes(4))
 write("pgm-maxval0.pgm", b"P5\n1 1\n0\n\x00")
 
