@@ -177,13 +177,20 @@ int skipToPixels(std::FILE* file, const Header& header) {
 }
 
 // Turns stored pixel bytes into image pixels in place: palette indices into grey levels (grey is
-// null when the palette maps every index to itself), blue-green-red into red-green-blue.
+// null when the palette maps every index to itself), blue-green-red into red-green-blue. The
+// bytes of a whole row were zeroed before count of them were read.
 void convertPixels(std::uint8_t* bytes, std::size_t count, const GreyTable* grey, int bits) {
     if (bits == 8) {
         if (grey == nullptr) return;
         for (std::size_t i = 0; i < count; ++i) bytes[i] = (*grey)[bytes[i]];
     } else {
-        for (std::size_t i = 0; i + 3 <= count; i += 3) std::swap(bytes[i], bytes[i + 2]);
+        const std::size_t whole = count / 3 * 3;
+        for (std::size_t i = 0; i < whole; i += 3) std::swap(bytes[i], bytes[i + 2]);
+        // A pixel cut short has its blue, perhaps its green, but no red: each keeps its own place.
+        if (count > whole) {
+            bytes[whole + 2] = bytes[whole];
+            bytes[whole] = 0;
+        }
     }
 }
 

@@ -50,6 +50,9 @@ write("filler3x2.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3, 0xBB])))
 write("colour5x2.bmp", bmp(5, 2, bits=24, rows=b"".join(
     bytes(100 * r + 10 * x + c for x in range(5) for c in range(3)) + b"\xcc" for r in range(2))))
 write("core3x2.bmp", bmp(3, 2, header=12, rows=bytes([1, 2, 3, 0, 4, 5, 6, 0])))
+# An OS/2 file whose pixels start 3 bytes past its palette.
+write("core-offset-gap.bmp", bmp(3, 2, header=12, offset=14 + 12 + 768 + 3,
+                                 rows=b"\x63" * 3 + bytes([1, 2, 3, 0, 4, 5, 6, 0])))
 write("colours16.bmp", bmp(4, 1, colours=16, palette=b"".join(bytes((0, 0, 10 * i, 0)) for i in range(16)),
                            rows=bytes([0, 15, 3, 16])))
 write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255 - i % 256, 0)) for i in range(300)),
@@ -76,6 +79,8 @@ for header in (52, 56, 108, 124):
 # Cut inside the rows: what was read is kept, the rest is 0.
 write("cut-in-filler.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
 write("cut-mid-band.bmp", bmp(4, 3, palette=INVERSE, rows=bytes([1, 2, 3, 4, 5, 6])))
+# The second pixel is cut after its blue and green: no red was read.
+write("cut-mid-pixel.bmp", bmp(2, 1, bits=24, rows=bytes([1, 2, 3, 4, 5])))
 
 # Run-length rows, bottom-up: runs, end of line, literals (odd ones padded), a move, end of bitmap.
 # Pixels never written are index 0; pixels past the right edge or the top are dropped.
@@ -88,6 +93,9 @@ write("rle-clipped.bmp", rle(4, 2, [6, 2, 0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 4, 1,
                                     0, 2, 2, 5, 3, 7, 0, 1]))
 write("rle-no-end-mark.bmp", rle(4, 2, [4, 1, 0, 0, 4, 2]))
 write("rle-cut.bmp", rle(4, 2, [4, 1, 0, 0, 2, 2]))
+# A move past the right edge and up a row, then the cut: the rows moved over take index 0's level
+# (255 here), the row above stays 0.
+write("rle-cut-after-move.bmp", rle(4, 3, [2, 1, 0, 2, 9, 1]))
 write("rle-bits24.bmp", rle(2, 2, [2, 1, 0, 1], bits=24))
 write("rle-top-down.bmp", rle(2, -2, [2, 1, 0, 1]))
 write("rle4-bits8.bmp", bmp(2, 2, compression=2, palette=INVERSE, rows=bytes([2, 1, 0, 1])))
