@@ -104,13 +104,21 @@ TEST(MeanSSIM, PairsWithoutAMeanGiveNaN) {
     ImagePtr small = greyImage(8, 8, kRampUp);
     ImagePtr colour = greyImage(16, 16, kRampUp, 24);
     ImagePtr empty(createImage(0, 0, 8));
+    Image noData{16, 16, 8, nullptr};
     for (auto [first, second] : {std::pair{large.get(), small.get()},
                                  {small.get(), large.get()},
                                  {colour.get(), colour.get()},
                                  {empty.get(), empty.get()},
-                                 {large.get(), static_cast<Image*>(nullptr)}}) {
+                                 {large.get(), static_cast<Image*>(nullptr)},
+                                 {&noData, large.get()}}) {
         const double mean = meanSSIM(first, second);
         EXPECT_TRUE(std::isnan(mean) && !std::signbit(mean));
+    }
+    // Nor has a block of an image without pixels.
+    EXPECT_EQ(checkPair(large.get(), &noData), kPairNotGrey);
+    for (const Image* none : {static_cast<Image*>(nullptr), &noData, empty.get()}) {
+        EXPECT_TRUE(std::isnan(calculate_ssim(none, large.get(), 0, 0)));
+        EXPECT_TRUE(std::isnan(calculate_ssim(large.get(), none, 8, 8)));
     }
 }
 
