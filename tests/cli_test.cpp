@@ -77,6 +77,17 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         const std::string map = test_files::scratchPath("checked.bmp");
         EXPECT_EQ(run(kMap + " " + arguments + " " + map), result) << arguments;
     }
+    // LIKENESS_MAX_PIXELS sets the ceiling on compressed pictures (the PNG file has 384 pixels);
+    // a value that is not a plain number keeps the default.
+    const std::string compressed = test_files::dataPath("written/blocks-first.png") + " " +
+                                   test_files::dataPath("written/blocks-second.pgm");
+    for (auto [value, output] : {std::pair{"383", "入力１の画像データが読めません"},
+                                 {"384", "SSIM: 0.469219\n"},
+                                 {"383x", "SSIM: 0.469219\n"}}) {
+        const Outcome result =
+            run("LIKENESS_MAX_PIXELS=" + std::string(value) + " " + kTool + " " + compressed);
+        EXPECT_EQ(result.first, shiftJIS(output)) << value;
+    }
     // A result that cannot be written is a failure.
     const std::string map = test_files::scratchPath("unreported.bmp");
     for (const std::string& command : {kTool + " " + kBlocks, kMap + " " + kBlocks + " " + map}) {
