@@ -58,7 +58,9 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {pair("grey8x16", "blocks-first"), kSizes + "(1)H:16, W:8 <=> (2)H:16, W:24\n", 1},
         {pair("grey12x8", "grey12x8"), kBlockSize + "(H:8, W:12)\n", 1},
         {pair("grey8x12", "grey8x12"), kBlockSize + "(H:12, W:8)\n", 1},
-        {pair("grey8x8", "grey8x8") + " ignored.bmp", "SSIM: 1.000000\n", 0},
+        // likeness-map takes a further name as its map: it goes to the scratch folder.
+        {pair("grey8x8", "grey8x8") + " " + test_files::scratchPath("ignored.bmp"),
+         "SSIM: 1.000000\n", 0},
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
