@@ -171,11 +171,11 @@ TEST(WriteBMP, WritesTheLayoutExactlyAndReportsWhatItCannotWrite) {
     }
     // Refusals, before any file is made, and writes that fail.
     std::uint8_t bytes[8] = {};
-    Image deep{2, 2, 16, bytes};
+    Image deep{2, 2, 16, bytes}, narrower{-2, 2, 8, bytes}, lower{2, -2, 8, bytes};
     // One pixel per row but four bytes per stored row: the file would pass 4 GiB.
     ImagePtr narrow(createImage(1, 1 << 30, 8));
     const std::string refused = test_files::scratchPath("refused.bmp");
-    for (Image* image : {&deep, narrow.get()}) {
+    for (Image* image : {&deep, &narrower, &lower, narrow.get()}) {
         EXPECT_EQ(writeBMPfile(refused.c_str(), image), 1);
         EXPECT_FALSE(std::filesystem::exists(refused));
     }

@@ -64,6 +64,8 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
+        // Black against level 1: C1 / (1 + C1), all from C1 = 6.5025.
+        {pair("black8x8", "grey8x8"), "SSIM: 0.866711\n", 0},
         // The first as a 24-bit file of grey pixels: compared as its 8-bit twin.
         {pair("blocks-first-24bit", "blocks-second"), "SSIM: 0.469219\n", 0},
         // The same pair as PNG and PGM files.

@@ -30,21 +30,28 @@ const Levels kRampUp = [](int x, int y) { return 8 * y + x; };
 const Levels kRampDown = [](int x, int y) { return 63 - (8 * y + x); };
 const Levels kFlat = [](int, int) { return 100; };
 
-// A block past the border sees the border pixels repeated, past any edge; a 24-bit image is
-// measured by its red component.
+// A block past the border sees the border pixels repeated, past any edge and whatever the other
+// image's width or depth; a 24-bit image is measured by its red component.
 TEST(BlockSSIM, BlocksPastTheBorderRepeatTheBorderPixels) {
     const Levels texture = [](int x, int y) { return (x * 37 + y * 11 + x * y) % 256; };
-    ImagePtr images[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
-    ImagePtr flat = greyImage(16, 12, kFlat);
-    ImagePtr flatBlock = greyImage(8, 8, kFlat);
-    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 8}, {8, 6}}) {
-        ImagePtr stretched = greyImage(8, 8, [&](int x, int y) {
-            return texture(std::clamp(x0 + x, 0, 15), std::clamp(y0 + y, 0, 11));
+    const Levels other = [](int x, int y) { return (x * x + 3 * y) % 256; };
+    ImagePtr firsts[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
+    ImagePtr seconds[] = {greyImage(24, 12, other), greyImage(24, 12, other, 24)};
+    const auto block = [](const Levels& level, int width, int x0, int y0) {
+        return greyImage(8, 8, [&](int x, int y) {
+            return level(std::clamp(x0 + x, 0, width - 1), std::clamp(y0 + y, 0, 11));
         });
-        const double expected = calculate_ssim(stretched.get(), flatBlock.get(), 0, 0);
-        for (const ImagePtr& image : images) {
-            EXPECT_EQ(calculate_ssim(image.get(), flat.get(), x0, y0), expected)
-                << x0 << ", " << y0;
+    };
+    // Past the top-left corner, the right border of the first only, the right and the bottom, the
+    // bottom only.
+    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 0}, {12, 8}, {8, 6}}) {
+        const double expected =
+            calculate_ssim(block(texture, 16, x0, y0).get(), block(other, 24, x0, y0).get(), 0, 0);
+        for (const ImagePtr& first : firsts) {
+            for (const ImagePtr& second : seconds) {
+                EXPECT_EQ(calculate_ssim(first.get(), second.get(), x0, y0), expected)
+                    << x0 << ", " << y0 << ", depths " << first->depth << ", " << second->depth;
+            }
         }
     }
 }

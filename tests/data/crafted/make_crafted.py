@@ -125,6 +125,7 @@ write("rle-16384x16384.bmp", bmp(16384, 16384, compression=1, rows=bytes([0, 1])
 
 # Pairs for the command line.
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
+write("black8x8.bmp", grey(8, 8, [0] * 64))
 for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
     write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
 # Grey but for one pixel, the last in memory (bottom right), whose red is 1: a colour picture.
@@ -161,6 +162,9 @@ def png(width, height, rows, depth=8, colour=0, idat=None):
 
 
 write("png-grey2x2.png", png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
+# Alpha is dropped: grey-alpha keeps the grey level, RGBA its red, green and blue.
+write("png-grey-alpha2x1.png", png(2, 1, bytes([0, 10, 255, 20, 0]), colour=4))
+write("png-rgba2x1.png", png(2, 1, bytes([0, 1, 2, 3, 255, 4, 5, 6, 0]), colour=6))
 bad_crc = bytearray(png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
 bad_crc[-16] ^= 1  # the IDAT checksum
 write("png-bad-crc.png", bytes(bad_crc))
