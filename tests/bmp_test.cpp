@@ -105,43 +105,33 @@ TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
 // a folder, and a stream that meets a read error, is a file that cannot be read, not one that
 // ended.
 TEST(ReadImage, EveryEntryPointKeepsTheLimitsAndTellsErrorsFromEnds) {
-    using FileReader = int (*)(const char*, Image**, const ReadLimits&);
-    using StreamReader = int (*)(std::FILE*, Image**, const ReadLimits&);
-    const FileReader files[] = {readImageFile, readBMPfile};
-    const StreamReader streams[] = {readImageStream, readBMPstream};
+    // Reads the file at path by name (readers 0 and 1) or from the open file (2 and 3).
+    const auto read = [](int reader, const std::string& path, const ReadLimits& limits) {
+        Image* image = nullptr;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        const int code = reader == 0   ? readImageFile(path.c_str(), &image, limits)
+                         : reader == 1 ? readBMPfile(path.c_str(), &image, limits)
+                         : reader == 2 ? readImageStream(file, &image, limits)
+                                       : readBMPstream(file, &image, limits);
+        std::fclose(file);
+        return test_files::Read{code, ImagePtr(image)};
+    };
     for (auto [name, pixels, bmp, compressed] :
          {std::tuple{"crafted/rle-escapes.bmp", 12, true, true},
           {"crafted/grey2x2.bmp", 4, true, false},
           {"written/pil-grey13x7.png", 91, false, true},
           {"crafted/pgm-plain.pgm", 3, false, false}}) {
-        const std::string path = test_files::dataPath(name);
         for (int reader = 0; reader < 4; ++reader) {
+            EXPECT_EQ(read(reader, LIKENESS_TEST_DATA, {}).code, kCannotOpen) << reader;
             for (const std::int64_t ceiling : {pixels - 1, pixels}) {
                 const bool refused = (reader % 2 == 1 && !bmp) || (compressed && ceiling < pixels);
-                Image* image = nullptr;
-                std::FILE* stream = std::fopen(path.c_str(), "rb");
-                const int code = reader < 2 ? files[reader](path.c_str(), &image, {ceiling})
-                                            : streams[reader - 2](stream, &image, {ceiling});
-                std::fclose(stream);
-                const ImagePtr read(image);
+                const auto [code, image] = read(reader, test_files::dataPath(name), {ceiling});
                 EXPECT_EQ(code, refused ? kBadHeader : kReadOk) << name << ", " << reader;
-                EXPECT_EQ(read ? read->width * read->height : 0, refused ? 0 : pixels) << name;
+                EXPECT_EQ(image ? image->width * image->height : 0, refused ? 0 : pixels) << name;
             }
         }
     }
-    for (int reader = 0; reader < 4; ++reader) {
-        std::FILE* folder = std::fopen(LIKENESS_TEST_DATA, "rb");
-        Image* image = nullptr;
-        EXPECT_EQ(reader < 2 ? files[reader](LIKENESS_TEST_DATA, &image, {})
-                             : streams[reader - 2](folder, &image, {}),
-                  kCannotOpen);
-        std::fclose(folder);
-    }
-    const Bytes bomb = test_files::readBytes(test_files::dataPath("crafted/png-bomb.png"));
-    std::FILE* stream = fmemopen(const_cast<std::uint8_t*>(bomb.data()), bomb.size(), "rb");
-    Image* none = nullptr;
-    EXPECT_EQ(readImageStream(stream, &none, {0}), kDecoderRefused);
-    std::fclose(stream);
+    EXPECT_EQ(read(2, test_files::dataPath("crafted/png-bomb.png"), {0}).code, kDecoderRefused);
 }
 
 // The written bytes, header fields, palette and zero filler, match files built field by field;

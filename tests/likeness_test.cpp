@@ -47,12 +47,10 @@ TEST(BlockSSIM, BlocksPastTheBorderRepeatTheBorderPixels) {
     for (auto [x0, y0] : {std::pair{-4, -4}, {12, 0}, {12, 8}, {8, 6}}) {
         const double expected =
             calculate_ssim(block(texture, 16, x0, y0).get(), block(other, 24, x0, y0).get(), 0, 0);
-        for (const ImagePtr& first : firsts) {
-            for (const ImagePtr& second : seconds) {
+        for (const ImagePtr& first : firsts)
+            for (const ImagePtr& second : seconds)
                 EXPECT_EQ(calculate_ssim(first.get(), second.get(), x0, y0), expected)
                     << x0 << ", " << y0 << ", depths " << first->depth << ", " << second->depth;
-            }
-        }
     }
 }
 
