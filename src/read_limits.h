@@ -10,9 +10,9 @@ constexpr std::int64_t kDefaultMaxCompressedPixels = std::int64_t{1} << 28;
 
 // A compressed picture (a run-length BMP, a PNG) needs memory for every pixel its header claims,
 // however few bytes the file holds: a file of a kilobyte can claim gigabytes. One of more than
-// maxCompressedPixels pixels is refused with kBadHeader before any pixel is decoded; 0 lifts the
-// ceiling, leaving the image model's 2^31 - 1 bytes. Uncompressed BMP and PGM files need none:
-// memory is only touched by the rows the file really holds.
+// maxCompressedPixels pixels is refused with kBadHeader before any pixel is decoded; 0 (or less)
+// lifts the ceiling, leaving the image model's 2^31 - 1 bytes. Uncompressed BMP and PGM files need
+// none: memory is only touched by the rows the file really holds.
 struct ReadLimits {
     std::int64_t maxCompressedPixels = kDefaultMaxCompressedPixels;
 };
