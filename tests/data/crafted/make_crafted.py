@@ -119,9 +119,8 @@ write("width-negative.bmp", bmp(-8, 8, rows=bytes(64)))
 write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
 write("large-little-data.bmp", bmp(40000, 40000, rows=bytes(100)))
 # Run-length pixels need the whole picture's memory whatever the stream holds: past the default
-# ceiling of 2^28 pixels they are refused; at it they are read (with a grey palette, at once).
+# ceiling of 2^28 pixels they are refused.
 write("rle-40000x40000.bmp", rle(40000, 40000, [0, 1]))
-write("rle-16384x16384.bmp", bmp(16384, 16384, compression=1, rows=bytes([0, 1])))
 
 # Pairs for the command line.
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
@@ -173,6 +172,8 @@ write("png-huge.png", png(65535, 65535, bytes(100)))
 # 46000 x 46000 fits the model (2.1 GB) but not the default ceiling on compressed pictures; a
 # megabyte of zeros in 1 KB, then the data runs out.
 write("png-bomb.png", png(46000, 46000, b"", idat=zlib.compress(bytes(1 << 20), 9)))
+# At the ceiling (16384 x 16384) the picture is decoded, until its data runs out.
+write("png-16384x16384.png", png(16384, 16384, bytes(16385)))
 write("pgm-comments.pgm", b"P5 # a comment\n4 # width\n1\n# maxval next\n15\n" + bytes([0, 5, 10, 15]) +
       b"P5 1 1 255\n\x07")
 write("pgm-plain.pgm", b"P2\n3 1\n3\n0 1\n3\n")
