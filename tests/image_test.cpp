@@ -24,8 +24,7 @@ TEST(CreateImage, RefusesWhatTheModelCannotHoldAndZeroesTheRest) {
     // 12 MiB now described as a small one, and a small buffer described as a mapped one.
     ImagePtr mapped(createImage(2048, 2048, 24)), small(createImage(2, 2, 8));
     mapped->data[2048 * 2048 * 3 - 1] = 1;
-    mapped->width = 1;
-    mapped->depth = 8;
+    mapped->width = mapped->height = 1;
     small->width = small->height = 4096;
 }
 

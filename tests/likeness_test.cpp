@@ -119,11 +119,9 @@ TEST(MeanSSIM, PairsWithoutAMeanGiveNaN) {
         EXPECT_TRUE(std::isnan(mean) && !std::signbit(mean));
     }
     // Nor has a block of an image without pixels.
-    EXPECT_EQ(checkPair(large.get(), &noData), kPairNotGrey);
-    for (const Image* none : {static_cast<Image*>(nullptr), &noData, empty.get()}) {
-        EXPECT_TRUE(std::isnan(calculate_ssim(none, large.get(), 0, 0)));
-        EXPECT_TRUE(std::isnan(calculate_ssim(large.get(), none, 8, 8)));
-    }
+    for (const Image* none : {static_cast<Image*>(nullptr), &noData, empty.get()})
+        EXPECT_TRUE(std::isnan(calculate_ssim(none, large.get(), 0, 0)) &&
+                    std::isnan(calculate_ssim(large.get(), none, 8, 8)));
 }
 
 }  // namespace
