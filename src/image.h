@@ -31,6 +31,8 @@ bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product);
 // A new image with every byte 0, or nullptr for a negative side, a depth other than
 // 8 or 24, a buffer beyond kMaxImageBytes or exhausted memory.
 Image* createImage(int width, int height, int depth);
+// Releases an image that createImage (or a reader) made, and the buffer it was made with,
+// whatever its fields have been changed to since.
 void disposeImage(Image* image);
 
 // A new 8-bit image of the grey levels of a 24-bit image whose every pixel has equal red, green

@@ -35,6 +35,7 @@ struct JPEGReader {
     std::jmp_buf refusal;
     int result;  // what a refusal returns
     std::FILE* file;
+    ReadLimits limits;
     Image* image;  // owned until handed over
     JOCTET chunk[kJPEGChunk];
 };
@@ -119,8 +120,9 @@ void setUpReader(JPEGReader* reader, std::FILE* file) {
 // before anything is decoded. Every limit on a picture's size belongs here. Grey pictures decode
 // to 8-bit images, YCbCr and RGB ones to red, green and blue; CMYK, YCCK and pictures of other
 // component counts are not read.
-int createJPEGImage(jpeg_decompress_struct* info, Image** image) {
+int createJPEGImage(jpeg_decompress_struct* info, const ReadLimits& limits, Image** image) {
     if (info->data_precision != 8) return kUnsupportedDepth;
+    if (!withinCeiling(info->image_width, info->image_height, limits)) return kBadHeader;
     const bool grey = info->jpeg_color_space == JCS_GRAYSCALE;
     if (!grey && info->jpeg_color_space != JCS_YCbCr && info->jpeg_color_space != JCS_RGB) {
         return kUnsupportedDepth;
@@ -156,7 +158,7 @@ int decodeJPEG(JPEGReader* reader) {
     reader->info.src = &reader->source;
     reader->info.progress = &reader->progress;
     jpeg_read_header(&reader->info, TRUE);
-    const int result = createJPEGImage(&reader->info, &reader->image);
+    const int result = createJPEGImage(&reader->info, reader->limits, &reader->image);
     if (result != kReadOk) return result;
     jpeg_start_decompress(&reader->info);
     if (!readRows(&reader->info, reader->image)) return kDecoderRefused;
@@ -167,10 +169,11 @@ int decodeJPEG(JPEGReader* reader) {
 
 }  // namespace
 
-int readJPEGafterSignature(std::FILE* file, Image** out) {
+int readJPEGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
     const std::unique_ptr<JPEGReader> reader(new (std::nothrow) JPEGReader{});
     if (!reader) return kDecoderRefused;
     setUpReader(reader.get(), file);
+    reader->limits = limits;
     const int result = decodeJPEG(reader.get());
     jpeg_destroy_decompress(&reader->info);
     ImagePtr image(reader->image);

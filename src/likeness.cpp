@@ -15,8 +15,14 @@ double redAt(const Image* image, int x, int y) {
     return pixel.r;
 }
 
+// False for what getPixel cannot read: no image, no pixels, no rows or columns, another depth.
+bool hasPixels(const Image* image) {
+    Pixel pixel{0, 0, 0};
+    return getPixel(image, 0, 0, &pixel) >= 0;
+}
+
 bool insideGrey(const Image* image, int x0, int y0) {
-    return image->depth == 8 && image->data != nullptr && x0 >= 0 && y0 >= 0 &&
+    return image != nullptr && image->depth == 8 && image->data != nullptr && x0 >= 0 && y0 >= 0 &&
            x0 <= image->width - kBlockSize && y0 <= image->height - kBlockSize;
 }
 
@@ -66,7 +72,8 @@ void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_
 }  // namespace
 
 int checkPair(const Image* first, const Image* second) {
-    if (first == nullptr || second == nullptr) return kPairNotGrey;
+    if (first == nullptr || second == nullptr || first->data == nullptr || second->data == nullptr)
+        return kPairNotGrey;
     if (first->depth != 8 || second->depth != 8) return kPairNotGrey;
     if (first->height != second->height || first->width != second->width) return kPairSizesDiffer;
     if (first->height % kBlockSize != 0 || first->width % kBlockSize != 0) return kPairNotDivisible;
@@ -76,6 +83,7 @@ int checkPair(const Image* first, const Image* second) {
 // Two passes in the same order, each square the product of a difference with itself, so that a
 // block compared with itself gives equal variances and covariance and scores exactly 1.
 double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
+    if (!hasPixels(first) || !hasPixels(second)) return std::numeric_limits<double>::quiet_NaN();
     double sumA = 0.0;
     double sumB = 0.0;
     for (int y = y0; y < y0 + kBlockSize; ++y) {

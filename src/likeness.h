@@ -19,18 +19,19 @@ enum PairCheck {
     kPairNotDivisible,  // a side is not a multiple of kBlockSize
 };
 
-// Checks, in this order, that both images are there and 8 bits deep, that their sizes agree and
-// that the sides are multiples of kBlockSize.
+// Checks, in this order, that both images are there with their pixels and 8 bits deep, that
+// their sizes agree and that the sides are multiples of kBlockSize.
 int checkPair(const Image* first, const Image* second);
 
 // SSIM of the 8 x 8 block whose top-left pixel is (x0, y0) in first against the same block of
 // second. Reads the red component (the grey level of 8-bit images); pixels past the border
 // repeat the nearest border pixel. Blocks wholly inside two 8-bit images take fastBlockSSIM,
-// all others plainBlockSSIM; both give the same bits.
+// all others plainBlockSSIM; both give the same bits. An image whose pixels getPixel cannot read
+// (none, no data, no rows or columns, another depth) gives a not-a-number.
 double calculate_ssim(const Image* first, const Image* second, int x0, int y0);
 
 // The block SSIM computed literally, in two passes of double arithmetic over getPixel: the
-// reference, for any block of any image.
+// reference, for any block of any image (a not-a-number, as above, for one it cannot read).
 double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0);
 
 // The block SSIM from exact integer sums over two blocks of 8-bit grey levels, each given by its

@@ -1,4 +1,4 @@
-// likeness FIRST SECOND: prints the mean block SSIM of two 8-bit grey BMP files.
+// likeness FIRST SECOND: prints the mean block SSIM of two grey image files (BMP, PNG or PGM).
 #include "likeness.h"
 #include "tool.h"
 

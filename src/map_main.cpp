@@ -1,6 +1,6 @@
-// likeness-map FIRST SECOND MAP: prints the mean block SSIM of two 8-bit grey BMP files, as
-// likeness does, and writes MAP, a grey picture of the block scores: each 8 x 8 block is white
-// where the images agree and darker the more they differ.
+// likeness-map FIRST SECOND MAP: prints the mean block SSIM of two grey image files (BMP, PNG or
+// PGM), as likeness does, and writes MAP, a grey BMP picture of the block scores: each 8 x 8
+// block is white where the images agree and darker the more they differ.
 #include <algorithm>
 #include <cmath>
 #include <vector>

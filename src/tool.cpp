@@ -1,6 +1,10 @@
 #include "tool.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "image_file.h"
@@ -50,11 +54,25 @@ void writeLine(const char* text) {
     std::fputc('\n', stdout);
 }
 
+// The ceiling on compressed pictures: LIKENESS_MAX_PIXELS pixels when it is a plain decimal
+// number, 0 lifting it. Any other value keeps the default, so that a mistyped one never lifts
+// the protection; there is no message to say so that the programs could print.
+ReadLimits limitsFromEnvironment() {
+    ReadLimits limits;
+    const char* text = std::getenv("LIKENESS_MAX_PIXELS");
+    if (text == nullptr || !std::isdigit(static_cast<unsigned char>(text[0]))) return limits;
+    const char* end = text + std::strlen(text);
+    std::int64_t pixels = 0;
+    const auto [stop, error] = std::from_chars(text, end, pixels);
+    if (error == std::errc() && stop == end) limits.maxCompressedPixels = pixels;
+    return limits;
+}
+
 // The image in the file, or none when it cannot be read whole. A grey picture stored in a colour
 // file is handed on as its 8-bit twin; any other colour picture as it is, to be refused later.
 ImagePtr readImage(const char* path) {
     Image* image = nullptr;
-    const int result = readImageFile(path, &image);
+    const int result = readImageFile(path, &image, limitsFromEnvironment());
     ImagePtr owned(image);
     if (result < 0) return nullptr;
     ImagePtr twin(createGreyTwin(owned.get()));

@@ -105,6 +105,40 @@ TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
     }
 }
 
+// The BMP entry points read BMP files as readImageFile does and refuse other formats; a compressed
+// picture past the ceiling is refused before it is decoded, or decoded once the ceiling is lifted;
+// a folder, and a stream that meets a read error, is a file that cannot be read, not one that
+// ended.
+TEST(ReadImage, EveryEntryPointKeepsTheLimitsAndTellsErrorsFromEnds) {
+    // Reads the file at path by name (readers 0 and 1) or from the open file (2 and 3).
+    const auto read = [](int reader, const std::string& path, const ReadLimits& limits) {
+        Image* image = nullptr;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        const int code = reader == 0   ? readImageFile(path.c_str(), &image, limits)
+                         : reader == 1 ? readBMPfile(path.c_str(), &image, limits)
+                         : reader == 2 ? readImageStream(file, &image, limits)
+                                       : readBMPstream(file, &image, limits);
+        std::fclose(file);
+        return test_files::Read{code, ImagePtr(image)};
+    };
+    for (auto [name, pixels, bmp, compressed] :
+         {std::tuple{"crafted/rle-escapes.bmp", 12, true, true},
+          {"crafted/grey2x2.bmp", 4, true, false},
+          {"written/pil-grey13x7.png", 91, false, true},
+          {"crafted/pgm-plain.pgm", 3, false, false}}) {
+        for (int reader = 0; reader < 4; ++reader) {
+            EXPECT_EQ(read(reader, LIKENESS_TEST_DATA, {}).code, kCannotOpen) << reader;
+            for (const std::int64_t ceiling : {pixels - 1, pixels}) {
+                const bool refused = (reader % 2 == 1 && !bmp) || (compressed && ceiling < pixels);
+                const auto [code, image] = read(reader, test_files::dataPath(name), {ceiling});
+                EXPECT_EQ(code, refused ? kBadHeader : kReadOk) << name << ", " << reader;
+                EXPECT_EQ(image ? image->width * image->height : 0, refused ? 0 : pixels) << name;
+            }
+        }
+    }
+    EXPECT_EQ(read(2, test_files::dataPath("crafted/png-bomb.png"), {0}).code, kDecoderRefused);
+}
+
 // The written bytes, header fields, palette and zero filler, match files built field by field;
 // rows far wider than the writer's buffer read back unchanged; what cannot be written whole is
 // reported.
@@ -132,11 +166,11 @@ TEST(WriteBMP, WritesTheLayoutExactlyAndReportsWhatItCannotWrite) {
     }
     // Refusals, before any file is made, and writes that fail.
     std::uint8_t bytes[8] = {};
-    Image deep{2, 2, 16, bytes};
+    Image deep{2, 2, 16, bytes}, narrower{-2, 2, 8, bytes}, lower{2, -2, 8, bytes};
     // One pixel per row but four bytes per stored row: the file would pass 4 GiB.
     ImagePtr narrow(createImage(1, 1 << 30, 8));
     const std::string refused = test_files::scratchPath("refused.bmp");
-    for (Image* image : {&deep, narrow.get()}) {
+    for (Image* image : {&deep, &narrower, &lower, narrow.get()}) {
         EXPECT_EQ(writeBMPfile(refused.c_str(), image), 1);
         EXPECT_FALSE(std::filesystem::exists(refused));
     }

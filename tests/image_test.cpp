@@ -20,6 +20,12 @@ TEST(CreateImage, RefusesWhatTheModelCannotHoldAndZeroesTheRest) {
     ImagePtr empty(createImage(0, 0, 8));
     Pixel pixel{1, 2, 3};
     EXPECT_EQ(setPixel(empty.get(), 0, 0, &pixel) + getPixel(empty.get(), 0, 0, &pixel), -1);
+    // Released as allocated, whatever the public fields say by then: a mapped 24-bit buffer of
+    // 12 MiB now described as a small one, and a small buffer described as a mapped one.
+    ImagePtr mapped(createImage(2048, 2048, 24)), small(createImage(2, 2, 8));
+    mapped->data[2048 * 2048 * 3 - 1] = 1;
+    mapped->width = mapped->height = 1;
+    small->width = small->height = 4096;
 }
 
 TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {

@@ -30,29 +30,34 @@ const Levels kRampUp = [](int x, int y) { return 8 * y + x; };
 const Levels kRampDown = [](int x, int y) { return 63 - (8 * y + x); };
 const Levels kFlat = [](int, int) { return 100; };
 
-// A block past the border sees the border pixels repeated, past any edge; a 24-bit image is
-// measured by its red component.
+// A block past the border sees the border pixels repeated, past any edge and whatever the other
+// image's width or depth; a 24-bit image is measured by its red component.
 TEST(BlockSSIM, BlocksPastTheBorderRepeatTheBorderPixels) {
     const Levels texture = [](int x, int y) { return (x * 37 + y * 11 + x * y) % 256; };
-    ImagePtr images[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
-    ImagePtr flat = greyImage(16, 12, kFlat);
-    ImagePtr flatBlock = greyImage(8, 8, kFlat);
-    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 8}, {8, 6}}) {
-        ImagePtr stretched = greyImage(8, 8, [&](int x, int y) {
-            return texture(std::clamp(x0 + x, 0, 15), std::clamp(y0 + y, 0, 11));
+    const Levels other = [](int x, int y) { return (x * x + 3 * y) % 256; };
+    ImagePtr firsts[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
+    ImagePtr seconds[] = {greyImage(24, 12, other), greyImage(24, 12, other, 24)};
+    const auto block = [](const Levels& level, int width, int x0, int y0) {
+        return greyImage(8, 8, [&](int x, int y) {
+            return level(std::clamp(x0 + x, 0, width - 1), std::clamp(y0 + y, 0, 11));
         });
-        const double expected = calculate_ssim(stretched.get(), flatBlock.get(), 0, 0);
-        for (const ImagePtr& image : images) {
-            EXPECT_EQ(calculate_ssim(image.get(), flat.get(), x0, y0), expected)
-                << x0 << ", " << y0;
-        }
+    };
+    // Past the top-left corner, the right border of the first only, the right and the bottom, the
+    // bottom only.
+    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 0}, {12, 8}, {8, 6}}) {
+        const double expected =
+            calculate_ssim(block(texture, 16, x0, y0).get(), block(other, 24, x0, y0).get(), 0, 0);
+        for (const ImagePtr& first : firsts)
+            for (const ImagePtr& second : seconds)
+                EXPECT_EQ(calculate_ssim(first.get(), second.get(), x0, y0), expected)
+                    << x0 << ", " << y0 << ", depths " << first->depth << ", " << second->depth;
     }
 }
 
-// Every fast way of scoring a block gives the plain two-pass score bit for bit: the vector
-// kernels (the AVX2 one where the processor has it), the single-block score and so the mean's
-// scores, on blocks side by side in one band: random textures from flat to wild against
-// unrelated or noisy copies, and every pair of extreme blocks.
+// Every fast way of scoring a block gives the plain two-pass score bit for bit: the baseline
+// vector kernel and the one this processor is given (AVX2 where it has it), the single-block
+// score and so the mean's scores, on blocks side by side in one band: random textures from flat to
+// wild against unrelated or noisy copies, and every pair of extreme blocks.
 TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     std::mt19937 random(20261207);
     std::vector<int> a;
@@ -84,8 +89,7 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     const std::size_t scored[3] = {
         scores[0].size(),
         leadingBlockScoresBaseline(first->data, second->data, width, scores[1].data()),
-        hasAVX2Kernel() ? leadingBlockScoresAVX2(first->data, second->data, width, scores[2].data())
-                        : 0};
+        leadingBlockScores(first->data, second->data, width, scores[2].data())};
     std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
         plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
@@ -104,14 +108,20 @@ TEST(MeanSSIM, PairsWithoutAMeanGiveNaN) {
     ImagePtr small = greyImage(8, 8, kRampUp);
     ImagePtr colour = greyImage(16, 16, kRampUp, 24);
     ImagePtr empty(createImage(0, 0, 8));
+    Image noData{16, 16, 8, nullptr};
     for (auto [first, second] : {std::pair{large.get(), small.get()},
                                  {small.get(), large.get()},
                                  {colour.get(), colour.get()},
                                  {empty.get(), empty.get()},
-                                 {large.get(), static_cast<Image*>(nullptr)}}) {
+                                 {large.get(), static_cast<Image*>(nullptr)},
+                                 {&noData, large.get()}}) {
         const double mean = meanSSIM(first, second);
         EXPECT_TRUE(std::isnan(mean) && !std::signbit(mean));
     }
+    // Nor has a block of an image without pixels.
+    for (const Image* none : {static_cast<Image*>(nullptr), &noData, empty.get()})
+        EXPECT_TRUE(std::isnan(calculate_ssim(none, large.get(), 0, 0)) &&
+                    std::isnan(calculate_ssim(large.get(), none, 8, 8)));
 }
 
 }  // namespace
