@@ -22,6 +22,9 @@ if(LIKENESS_CROSS_LIBRARIES)
   set(ENV{PKG_CONFIG_LIBDIR} ${multiarch}/pkgconfig:${LIKENESS_CROSS_LIBRARIES}/usr/share/pkgconfig)
   set(ENV{PKG_CONFIG_SYSROOT_DIR} ${LIKENESS_CROSS_LIBRARIES})
 endif()
+# Headers made for one architecture (libjpeg's jconfig.h) lie in the multiarch include folder, which
+# the cross compiler looks for under its own prefix, not in the unpacked one.
+set(CMAKE_CXX_FLAGS_INIT "-isystem ${LIKENESS_CROSS_LIBRARIES}/usr/include/${LIKENESS_CROSS_TRIPLET}")
 # The libraries those libraries need (libspng needs zlib) are found at link time there too.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -Wl,-rpath-link,${runtime})
 
