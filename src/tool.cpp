@@ -1,5 +1,7 @@
 #include "tool.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -57,8 +59,7 @@ ImagePtr readImage(const char* path) {
     const int result = readImageFile(path, &image);
     ImagePtr owned(image);
     if (result < 0) return nullptr;
-    ImagePtr twin(createGreyTwin(owned.get()));
-    return twin ? std::move(twin) : std::move(owned);
+    return comparableImage(std::move(owned), false);
 }
 
 // Says why the pair cannot be compared; false when it can.
@@ -109,6 +110,30 @@ bool printResult(double mean) {
 
 void printCannotWrite() {
     writeLine(kCannotWrite);
+}
+
+ImagePtr comparableImage(ImagePtr image, bool luma) {
+    // A grey pixel's luma is its level, so the luma of a grey picture is its twin.
+    ImagePtr grey(luma ? createLumaImage(image.get()) : createGreyTwin(image.get()));
+    return grey ? std::move(grey) : std::move(image);
+}
+
+int mapLevel(double score) {
+    return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
+}
+
+ImagePtr blockMap(int width, int height, const std::vector<double>& scores) {
+    ImagePtr map(createImage(width, height, 8));
+    if (!map) return map;
+    const int columns = width / kBlockSize;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const auto block = static_cast<std::size_t>(y / kBlockSize * columns + x / kBlockSize);
+            const Pixel pixel{mapLevel(scores[block]), 0, 0};
+            setPixel(map.get(), x, y, &pixel);
+        }
+    }
+    return map;
 }
 
 }  // namespace likeness

@@ -2,6 +2,8 @@
 // they say. The messages are the programs' own; the library never prints.
 #pragma once
 
+#include <vector>
+
 #include "image.h"
 
 namespace likeness {
@@ -20,5 +22,18 @@ bool printResult(double mean);
 
 // Prints that the output image cannot be written.
 void printCannotWrite();
+
+// The image as the programs compare it: a 24-bit image whose every pixel is grey becomes its 8-bit
+// twin; with luma, any 24-bit image becomes its luma. Other images are handed on as they are, to
+// be refused by checkPair.
+ImagePtr comparableImage(ImagePtr image, bool luma);
+
+// The grey level that stands for a block score in a map: round(255 s), s clamped to 0..1 first,
+// so that negative scores are as dark as unrelated blocks.
+int mapLevel(double score);
+
+// An 8-bit image of the given size with every block filled with the level of its score; scores
+// holds one score a block, in row order. nullptr when memory is exhausted.
+ImagePtr blockMap(int width, int height, const std::vector<double>& scores);
 
 }  // namespace likeness
