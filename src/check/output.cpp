@@ -3,12 +3,13 @@
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace likeness::check {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
 
 std::string textOf(const char* format, double value) {
     char text[64];
@@ -16,25 +17,78 @@ std::string textOf(const char* format, double value) {
     return text;
 }
 
-// Not a number (a pair without blocks) is null, as JSON has no such number.
-Json numberOrNull(double value) {
-    return std::isnan(value) ? Json(nullptr) : Json(value);
+// One field of a record as written: a text, a value written as it stands (a number, true or
+// false), or null (no value).
+struct Field {
+    std::optional<std::string> value;
+    bool text = false;
+};
+
+Field textField(const std::string& value) {
+    return {value, true};
 }
 
-Json jsonRecord(const Record& r) {
-    const bool compared = r.problem == Problem::kNone;
-    Json worst = nullptr;
-    if (compared && r.blocks > 0) worst = Json{{"x", r.worstX}, {"y", r.worstY}, {"ssim", r.worst}};
-    return Json{{"first", r.first},
-                {"second", r.second},
-                {"ssim", compared ? numberOrNull(r.mean) : Json(nullptr)},
-                {"blocks", compared ? Json(r.blocks) : Json(nullptr)},
-                {"worst", worst},
-                {"below", compared ? Json(r.below) : Json(nullptr)},
-                {"pass", r.pass},
-                {"map", r.map.empty() ? Json(nullptr) : Json(r.map)},
-                {"error", compared ? Json(nullptr) : Json(problemWords(r.problem))},
-                {"code", unreadable(r) ? Json(r.code) : Json(nullptr)}};
+// Not a number (a pair without blocks) is null, as JSON has no such number.
+Field numberField(double value) {
+    return std::isnan(value) ? Field{} : Field{shortestDecimal(value)};
+}
+
+template <typename Integer>
+Field integerField(Integer value) {
+    return {std::to_string(value)};
+}
+
+// The fields of a record, in the CSV columns' order.
+std::vector<Field> fieldsOf(const Record& r) {
+    std::vector<Field> fields{
+        textField(r.first),         textField(r.second), {}, {}, {}, {}, {}, {},
+        {r.pass ? "true" : "false"}};
+    if (r.problem == Problem::kNone) {
+        fields[2] = numberField(r.mean);
+        fields[3] = integerField(r.blocks);
+        if (r.blocks > 0) {
+            fields[4] = integerField(r.worstX);
+            fields[5] = integerField(r.worstY);
+            fields[6] = numberField(r.worst);
+        }
+        fields[7] = integerField(r.below);
+    }
+    fields.push_back(r.map.empty() ? Field{} : textField(r.map));
+    fields.push_back(r.problem == Problem::kNone ? Field{} : textField(problemWords(r.problem)));
+    fields.push_back(unreadable(r) ? integerField(r.code) : Field{});
+    return fields;
+}
+
+constexpr const char* kColumns[] = {"first",      "second", "ssim", "blocks", "worst_x", "worst_y",
+                                    "worst_ssim", "below",  "pass", "map",    "error",   "code"};
+
+// A field as JSON: the library escapes texts, bytes that are not UTF-8 becoming U+FFFD; numbers
+// keep their shortest form, which the library's own does not always give.
+std::string jsonValue(const Field& field) {
+    if (!field.value) return "null";
+    if (!field.text) return *field.value;
+    return Json(*field.value).dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string jsonMember(const std::string& key, const std::string& value) {
+    return "\"" + key + "\":" + value;
+}
+
+// The CSV columns' fields under the same names, but the worst block as one object (null
+// without blocks).
+std::string jsonLine(const Record& r) {
+    const std::vector<Field> f = fieldsOf(r);
+    const std::string worst = !f[4].value ? "null"
+                                          : "{" + jsonMember("x", jsonValue(f[4])) + "," +
+                                                jsonMember("y", jsonValue(f[5])) + "," +
+                                                jsonMember("ssim", jsonValue(f[6])) + "}";
+    std::string line = "{";
+    for (std::size_t i = 0; i < f.size(); ++i) {
+        if (i == 5 || i == 6) continue;
+        if (i > 0) line += ',';
+        line += i == 4 ? jsonMember("worst", worst) : jsonMember(kColumns[i], jsonValue(f[i]));
+    }
+    return line + "}";
 }
 
 // A CSV field: quoted, with quotes doubled, when it holds a comma, a quote or a line break.
@@ -45,27 +99,16 @@ std::string csvField(const std::string& text) {
     return quoted + "\"";
 }
 
-// The JSON record's fields in the CSV columns' order, null as an empty field.
-void writeCsv(std::FILE* out, const Json& record) {
-    const Json& worst = record["worst"];
-    const Json none = nullptr;
-    const Json flat =
-        Json::array({record["first"], record["second"], record["ssim"], record["blocks"],
-                     worst.is_null() ? none : worst["x"], worst.is_null() ? none : worst["y"],
-                     worst.is_null() ? none : worst["ssim"], record["below"], record["pass"],
-                     record["map"], record["error"], record["code"]});
+// Null as an empty field; texts as UTF-8, as JSON has them.
+std::string csvLine(const Record& r) {
+    const std::vector<Field> fields = fieldsOf(r);
     std::string line;
-    for (std::size_t i = 0; i < flat.size(); ++i) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) line += ',';
-        const Json& field = flat[i];
-        if (field.is_string())
-            line += csvField(validUtf8(field.get<std::string>()));
-        else if (field.is_number_float())
-            line += shortestDecimal(field.get<double>());
-        else if (!field.is_null())
-            line += field.dump();
+        if (fields[i].value)
+            line += fields[i].text ? csvField(validUtf8(*fields[i].value)) : *fields[i].value;
     }
-    std::fprintf(out, "%s\r\n", line.c_str());
+    return line;
 }
 
 void writeText(std::FILE* out, const Record& r) {
@@ -109,10 +152,10 @@ std::string shortestDecimal(double value) {
 }
 
 void writeHeader(std::FILE* out, Format format) {
-    if (format == Format::kCsv)
-        std::fputs(
-            "first,second,ssim,blocks,worst_x,worst_y,worst_ssim,below,pass,map,error,code\r\n",
-            out);
+    if (format == Format::kCsv) {
+        for (const char* column : kColumns)
+            std::fprintf(out, "%s%s", column, column == kColumns[11] ? "\r\n" : ",");
+    }
     if (format == Format::kText)
         std::fprintf(out, "%-5s %9s %7s %9s %-11s %5s  %s\n", "", "ssim", "blocks", "worst",
                      "at x,y", "below", "first  second");
@@ -124,13 +167,10 @@ void writeRecord(std::FILE* out, Format format, const Record& record) {
             writeText(out, record);
             break;
         case Format::kJson:
-            std::fprintf(out, "%s\n",
-                         jsonRecord(record)
-                             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                             .c_str());
+            std::fprintf(out, "%s\n", jsonLine(record).c_str());
             break;
         case Format::kCsv:
-            writeCsv(out, jsonRecord(record));
+            std::fprintf(out, "%s\r\n", csvLine(record).c_str());
             break;
     }
     std::fflush(out);
