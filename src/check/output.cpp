@@ -70,23 +70,30 @@ std::string jsonValue(const Field& field) {
     return Json(*field.value).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string jsonMember(const std::string& key, const std::string& value) {
-    return "\"" + key + "\":" + value;
+// Appends "key":value, after a comma unless it opens the object.
+void addMember(std::string* object, const char* key, const std::string& value) {
+    if (object->back() != '{') object->push_back(',');
+    object->append("\"").append(key).append("\":").append(value);
 }
 
 // The CSV columns' fields under the same names, but the worst block as one object (null
 // without blocks).
 std::string jsonLine(const Record& r) {
     const std::vector<Field> f = fieldsOf(r);
-    const std::string worst = !f[4].value ? "null"
-                                          : "{" + jsonMember("x", jsonValue(f[4])) + "," +
-                                                jsonMember("y", jsonValue(f[5])) + "," +
-                                                jsonMember("ssim", jsonValue(f[6])) + "}";
+    std::string worst = "null";
+    if (f[4].value) {
+        worst = "{";
+        addMember(&worst, "x", jsonValue(f[4]));
+        addMember(&worst, "y", jsonValue(f[5]));
+        addMember(&worst, "ssim", jsonValue(f[6]));
+        worst.push_back('}');
+    }
     std::string line = "{";
     for (std::size_t i = 0; i < f.size(); ++i) {
-        if (i == 5 || i == 6) continue;
-        if (i > 0) line += ',';
-        line += i == 4 ? jsonMember("worst", worst) : jsonMember(kColumns[i], jsonValue(f[i]));
+        if (i == 4)
+            addMember(&line, "worst", worst);
+        else if (i != 5 && i != 6)
+            addMember(&line, kColumns[i], jsonValue(f[i]));
     }
     return line + "}";
 }
