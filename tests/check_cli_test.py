@@ -36,7 +36,7 @@ def check_pairs_and_errors(folder):
     """FIRST against many, with every kind of trouble, in JSON; every mean is likeness's."""
     first = os.path.join(folder, b"-first with space.bmp")
     shutil.copy(crafted(b"blocks-first.bmp"), first)
-    odd = [os.path.join(folder, name) for name in (b"quote\"'.bmp", b"bad \xff\xfe.bmp")]
+    odd = [os.path.join(folder, name) for name in (b"quote\"', comma.bmp", b"bad \xff\xfe.bmp")]
     for name in odd:
         shutil.copy(crafted(b"blocks-second.bmp"), name)
     os.mkfifo(os.path.join(folder, b"fifo.bmp"))
@@ -48,7 +48,7 @@ def check_pairs_and_errors(folder):
     out, _, status = run(b"--format=json", b"--jobs", b"3", b"--", first, *seconds, cwd=folder)
     got = records(out)
     assert status == 2 and [r["second"] for r in got][:2] == [s.decode() for s in seconds[:2]]
-    assert got[3]["second"].endswith("bad \ufffd\ufffd.bmp") and got[2]["second"].endswith("'.bmp")
+    assert got[3]["second"].endswith("bad \ufffd\ufffd.bmp") and got[2]["second"].endswith("\"', comma.bmp")
     assert [(r["error"], r["code"]) for r in got[4:]] == [
         ("cannot read second", -1), ("cannot read second", -1), ("cannot read second", -2),
         ("cannot read second", -2), ("cannot read second", -30), ("sizes differ", None),
@@ -78,7 +78,7 @@ def check_verdicts_and_reports(folder, first, seconds):
     suite = ElementTree.parse(junit).getroot().find("testsuite")
     cases = suite.findall("testcase")
     assert len(cases) == 5 and suite.get("failures") == "3" and suite.get("errors") == "0"
-    assert cases[3].get("name").endswith("quote\"'.bmp") and cases[1].find("failure") is not None
+    assert cases[3].get("name").endswith("quote\"', comma.bmp") and cases[1].find("failure") is not None
     # The map has the levels likeness-map draws.
     drawn = os.path.join(folder, b"drawn.bmp")
     subprocess.run([LIKENESS_MAP, first, seconds[0], drawn], capture_output=True, check=True)
