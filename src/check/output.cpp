@@ -38,29 +38,48 @@ Field integerField(Integer value) {
     return {std::to_string(value)};
 }
 
-// The fields of a record, in the CSV columns' order.
+// The CSV columns, and their names.
+enum Column {
+    kFirst,
+    kSecond,
+    kSsim,
+    kBlocks,
+    kWorstX,
+    kWorstY,
+    kWorstSsim,
+    kBelow,
+    kPass,
+    kMap,
+    kError,
+    kCode,
+    kColumns
+};
+constexpr const char* kColumnNames[kColumns] = {"first",   "second",  "ssim",       "blocks",
+                                                "worst_x", "worst_y", "worst_ssim", "below",
+                                                "pass",    "map",     "error",      "code"};
+
+// The fields of a record, one a column; those that do not apply are null.
 std::vector<Field> fieldsOf(const Record& r) {
-    std::vector<Field> fields{
-        textField(r.first),         textField(r.second), {}, {}, {}, {}, {}, {},
-        {r.pass ? "true" : "false"}};
-    if (r.problem == Problem::kNone) {
-        fields[2] = numberField(r.mean);
-        fields[3] = integerField(r.blocks);
-        if (r.blocks > 0) {
-            fields[4] = integerField(r.worstX);
-            fields[5] = integerField(r.worstY);
-            fields[6] = numberField(r.worst);
-        }
-        fields[7] = integerField(r.below);
+    std::vector<Field> fields(kColumns);
+    fields[kFirst] = textField(r.first);
+    fields[kSecond] = textField(r.second);
+    fields[kPass] = {r.pass ? "true" : "false"};
+    if (!r.map.empty()) fields[kMap] = textField(r.map);
+    if (unreadable(r)) fields[kCode] = integerField(r.code);
+    if (r.problem != Problem::kNone) {
+        fields[kError] = textField(problemWords(r.problem));
+        return fields;
     }
-    fields.push_back(r.map.empty() ? Field{} : textField(r.map));
-    fields.push_back(r.problem == Problem::kNone ? Field{} : textField(problemWords(r.problem)));
-    fields.push_back(unreadable(r) ? integerField(r.code) : Field{});
+    fields[kSsim] = numberField(r.mean);
+    fields[kBlocks] = integerField(r.blocks);
+    fields[kBelow] = integerField(r.below);
+    if (r.blocks > 0) {
+        fields[kWorstX] = integerField(r.worstX);
+        fields[kWorstY] = integerField(r.worstY);
+        fields[kWorstSsim] = numberField(r.worst);
+    }
     return fields;
 }
-
-constexpr const char* kColumns[] = {"first",      "second", "ssim", "blocks", "worst_x", "worst_y",
-                                    "worst_ssim", "below",  "pass", "map",    "error",   "code"};
 
 // A field as JSON: the library escapes texts, bytes that are not UTF-8 becoming U+FFFD; numbers
 // keep their shortest form, which the library's own does not always give.
@@ -81,19 +100,19 @@ void addMember(std::string* object, const char* key, const std::string& value) {
 std::string jsonLine(const Record& r) {
     const std::vector<Field> f = fieldsOf(r);
     std::string worst = "null";
-    if (f[4].value) {
+    if (f[kWorstX].value) {
         worst = "{";
-        addMember(&worst, "x", jsonValue(f[4]));
-        addMember(&worst, "y", jsonValue(f[5]));
-        addMember(&worst, "ssim", jsonValue(f[6]));
+        addMember(&worst, "x", jsonValue(f[kWorstX]));
+        addMember(&worst, "y", jsonValue(f[kWorstY]));
+        addMember(&worst, "ssim", jsonValue(f[kWorstSsim]));
         worst.push_back('}');
     }
     std::string line = "{";
-    for (std::size_t i = 0; i < f.size(); ++i) {
-        if (i == 4)
+    for (int column = kFirst; column < kColumns; ++column) {
+        if (column == kWorstX)
             addMember(&line, "worst", worst);
-        else if (i != 5 && i != 6)
-            addMember(&line, kColumns[i], jsonValue(f[i]));
+        else if (column != kWorstY && column != kWorstSsim)
+            addMember(&line, kColumnNames[column], jsonValue(f[column]));
     }
     return line + "}";
 }
@@ -160,8 +179,8 @@ std::string shortestDecimal(double value) {
 
 void writeHeader(std::FILE* out, Format format) {
     if (format == Format::kCsv) {
-        for (const char* column : kColumns)
-            std::fprintf(out, "%s%s", column, column == kColumns[11] ? "\r\n" : ",");
+        for (int column = kFirst; column < kColumns; ++column)
+            std::fprintf(out, "%s%s", kColumnNames[column], column == kCode ? "\r\n" : ",");
     }
     if (format == Format::kText)
         std::fprintf(out, "%-5s %9s %7s %9s %-11s %5s  %s\n", "", "ssim", "blocks", "worst",
