@@ -36,7 +36,8 @@ def check_pairs_and_errors(folder):
     """FIRST against many, with every kind of trouble, in JSON; every mean is likeness's."""
     first = os.path.join(folder, b"-first with space.bmp")
     shutil.copy(crafted(b"blocks-first.bmp"), first)
-    odd = [os.path.join(folder, name) for name in (b"quote\"', comma.bmp", b"bad \xff\xfe.bmp")]
+    odd = [os.path.join(folder, name) for name in (b"quote\"', comma.bmp", b"bad \xff\xfe.bmp",
+                                                             b"control \x01\n.bmp")]
     for name in odd:
         shutil.copy(crafted(b"blocks-second.bmp"), name)
     os.mkfifo(os.path.join(folder, b"fifo.bmp"))
@@ -49,19 +50,19 @@ def check_pairs_and_errors(folder):
     got = records(out)
     assert status == 2 and [r["second"] for r in got][:2] == [s.decode() for s in seconds[:2]]
     assert got[3]["second"].endswith("bad \ufffd\ufffd.bmp") and got[2]["second"].endswith("\"', comma.bmp")
-    assert [(r["error"], r["code"]) for r in got[4:]] == [
+    assert [(r["error"], r["code"]) for r in got[5:]] == [
         ("cannot read second", -1), ("cannot read second", -1), ("cannot read second", -2),
         ("cannot read second", -2), ("cannot read second", -30), ("sizes differ", None),
         ("not grey", None)]
     # 3 x 2 blocks; the third of the top row scores lowest.
     assert got[0]["worst"]["x"] == 16 and got[0]["worst"]["y"] == 0 and got[0]["blocks"] == 6
-    for record, text, second in zip(got[:4], out.splitlines(), seconds):
+    for record, text, second in zip(got[:5], out.splitlines(), seconds):
         line = subprocess.run([LIKENESS, first, second], capture_output=True).stdout
         assert line == b"SSIM: %f\n" % record["ssim"]
         # The shortest decimal that reads back as the same double, as Python's repr writes it.
         shortest = repr(float(record["ssim"])).removesuffix(".0")
         assert b'"ssim":%s,' % shortest.encode() in text, (shortest, text)
-    return first, seconds[:4]
+    return first, seconds[:5]
 
 
 def check_verdicts_and_reports(folder, first, seconds):
@@ -72,13 +73,15 @@ def check_verdicts_and_reports(folder, first, seconds):
                          b"--junit", junit, first, first, *seconds)
     assert status == 1
     rows = list(csv.DictReader(io.StringIO(out.decode(), newline="")))
-    assert [row["pass"] for row in rows] == ["true", "false", "true", "false", "false"]
+    assert [row["pass"] for row in rows] == ["true", "false", "true", "false", "false", "false"]
     assert rows[1]["below"] == "2" and rows[1]["worst_x"] == "16" and rows[0]["map"] == ""
-    assert rows[4]["second"].endswith("bad \ufffd\ufffd.bmp")
+    assert rows[4]["second"].endswith("bad \ufffd\ufffd.bmp") and rows[5]["second"].endswith("\x01\n.bmp")
     suite = ElementTree.parse(junit).getroot().find("testsuite")
     cases = suite.findall("testcase")
-    assert len(cases) == 5 and suite.get("failures") == "3" and suite.get("errors") == "0"
+    assert len(cases) == 6 and suite.get("failures") == "4" and suite.get("errors") == "0"
     assert cases[3].get("name").endswith("quote\"', comma.bmp") and cases[1].find("failure") is not None
+    # A control character is no XML character: it stands as U+FFFD; the line break is kept.
+    assert cases[5].get("name").endswith("control \ufffd\n.bmp")
     # The map has the levels likeness-map draws.
     drawn = os.path.join(folder, b"drawn.bmp")
     subprocess.run([LIKENESS_MAP, first, seconds[0], drawn], capture_output=True, check=True)
