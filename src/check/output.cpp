@@ -137,9 +137,10 @@ std::string csvLine(const Record& r) {
     return line;
 }
 
+// The paths start in the same column on every line, a compared pair's or not.
 void writeText(std::FILE* out, const Record& r) {
     if (r.problem != Problem::kNone) {
-        std::fprintf(out, "ERROR %-29s %s  %s\n", problemText(r).c_str(), r.first.c_str(),
+        std::fprintf(out, "ERROR %-45s  %s  %s\n", problemText(r).c_str(), r.first.c_str(),
                      r.second.c_str());
         return;
     }
