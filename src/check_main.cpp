@@ -97,6 +97,10 @@ int runCommandLine(const Options& options) {
         std::FILE* stream = openPairList(options.pairs);
         if (stream == nullptr) return usageError("cannot read the pair list " + options.pairs);
         PairList list(stream);
+        if (list.atEnd() && !list.failed()) {
+            if (stream != stdin) std::fclose(stream);
+            return usageError("no pairs in the pair list " + options.pairs);
+        }
         Outcome outcome = run(options, list, nullptr);
         if (list.failed()) {
             std::fprintf(stderr, "likeness-check: the pair list could not be read to its end\n");

@@ -120,7 +120,7 @@ def check_folders_and_lists(folder):
 def check_usage_errors(folder):
     for arguments in ([b"--bogus", b"a", b"b"], [b"--min-mean", b"x", b"a", b"b"], [b"a"],
                       [b"--jobs", b"0", b"a", b"b"], [b"--pairs", folder], [b"--all-maps", b"a", b"b"],
-                      [b"--pairs", os.path.join(folder, b"none.tsv")]):
+                      [b"--pairs", os.path.join(folder, b"none.tsv")], [b"--pairs", b"-"]):
         out, err, status = run(*arguments)
         assert (out, status) == (b"", 2) and b"Usage: likeness-check" in err, arguments
 

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
@@ -86,6 +87,11 @@ std::vector<Pair> pairsInFolders(const std::string& first, const std::string& se
 
 PairList::~PairList() {
     std::free(line_);
+}
+
+bool PairList::atEnd() {
+    const int c = std::getc(stream_);
+    return c == EOF || std::ungetc(c, stream_) == EOF;
 }
 
 bool PairList::next(Pair* pair) {

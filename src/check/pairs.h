@@ -44,6 +44,8 @@ class PairList : public PairSource {
     explicit PairList(std::FILE* stream) : stream_(stream) {}
     ~PairList() override;
     bool next(Pair* pair) override;
+    // Whether the stream holds nothing more; waits for a byte or its end.
+    bool atEnd();
     // Whether the stream failed before its end.
     bool failed() const { return std::ferror(stream_) != 0; }
 
