@@ -62,6 +62,11 @@ ImagePtr readImage(const char* path) {
     return comparableImage(std::move(owned), false);
 }
 
+// The grey level of a block score in a map.
+int mapLevel(double score) {
+    return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
+}
+
 // Says why the pair cannot be compared; false when it can.
 bool refusePair(const Image* first, const Image* second) {
     switch (checkPair(first, second)) {
@@ -116,10 +121,6 @@ ImagePtr comparableImage(ImagePtr image, bool luma) {
     // A grey pixel's luma is its level, so the luma of a grey picture is its twin.
     ImagePtr grey(luma ? createLumaImage(image.get()) : createGreyTwin(image.get()));
     return grey ? std::move(grey) : std::move(image);
-}
-
-int mapLevel(double score) {
-    return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
 }
 
 ImagePtr blockMap(int width, int height, const std::vector<double>& scores) {

@@ -1,5 +1,5 @@
-// What the command-line programs share: reading and checking a pair of files, and everything
-// they say. The messages are the programs' own; the library never prints.
+// What the command-line programs share: reading and checking a pair of files, drawing block
+// maps, and everything they say. The messages are the programs' own; the library never prints.
 #pragma once
 
 #include <vector>
@@ -28,12 +28,9 @@ void printCannotWrite();
 // be refused by checkPair.
 ImagePtr comparableImage(ImagePtr image, bool luma);
 
-// The grey level that stands for a block score in a map: round(255 s), s clamped to 0..1 first,
-// so that negative scores are as dark as unrelated blocks.
-int mapLevel(double score);
-
-// An 8-bit image of the given size with every block filled with the level of its score; scores
-// holds one score a block, in row order. nullptr when memory is exhausted.
+// An 8-bit image of the given size with every block filled with the grey level of its score,
+// round(255 s), s clamped to 0..1 first, so that negative scores are as dark as unrelated
+// blocks; scores holds one score a block, in row order. nullptr when memory is exhausted.
 ImagePtr blockMap(int width, int height, const std::vector<double>& scores);
 
 }  // namespace likeness
