@@ -11,7 +11,7 @@ install(TARGETS likeness EXPORT likenessTargets COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/likeness)
-install(TARGETS likeness-tool likeness-map RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+install(TARGETS likeness-tool likeness-map likeness-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   COMPONENT programs)
 
 # Manual pages and the changelog are installed compressed, as Debian wants them: gzip -n keeps
@@ -20,14 +20,20 @@ install(TARGETS likeness-tool likeness-map RUNTIME DESTINATION ${CMAKE_INSTALL_B
 find_program(GZIP gzip REQUIRED)
 set(LIKENESS_MAN_GZ ${CMAKE_CURRENT_BINARY_DIR}/likeness.1.gz)
 set(LIKENESS_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+set(LIKENESS_CHECK_MAN_GZ ${CMAKE_CURRENT_BINARY_DIR}/likeness-check.1.gz)
 add_custom_command(OUTPUT ${LIKENESS_MAN_GZ} ${LIKENESS_CHANGELOG_GZ}
   COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/man/likeness.1 > ${LIKENESS_MAN_GZ}
   COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog > ${LIKENESS_CHANGELOG_GZ}
   DEPENDS man/likeness.1 cmake/debian/changelog VERBATIM)
-add_custom_target(likeness_docs ALL DEPENDS ${LIKENESS_MAN_GZ} ${LIKENESS_CHANGELOG_GZ})
+add_custom_command(OUTPUT ${LIKENESS_CHECK_MAN_GZ}
+  COMMAND ${GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/man/likeness-check.1 > ${LIKENESS_CHECK_MAN_GZ}
+  DEPENDS man/likeness-check.1 VERBATIM)
+add_custom_target(likeness_docs ALL DEPENDS ${LIKENESS_MAN_GZ} ${LIKENESS_CHANGELOG_GZ}
+  ${LIKENESS_CHECK_MAN_GZ})
 file(CREATE_LINK likeness.1.gz ${CMAKE_CURRENT_BINARY_DIR}/likeness-map.1.gz SYMBOLIC)
 install(FILES ${LIKENESS_MAN_GZ} ${CMAKE_CURRENT_BINARY_DIR}/likeness-map.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+install(FILES ${LIKENESS_CHECK_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 
 # Every Debian package carries the changelog and the copyright in a folder of its own name.
 function(likeness_package_docs component package)
@@ -78,7 +84,8 @@ endfunction()
 likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG, PGM, JPEG)"
   "likeness prints the structural similarity (SSIM) of two grey images
 (BMP, PNG, PGM or JPEG files), averaged over non-overlapping 8 x 8 blocks;
-likeness-map also draws the block scores.")
+likeness-map also draws the block scores; likeness-check compares many pairs
+at once, with verdicts, worst blocks and reports for CI.")
 # A static library: building against it needs the headers of the libraries it uses, and
 # pkg-config, which its CMake package and its .pc file call. The compiler and the C++ runtime
 # come with build-essential, which Debian packages do not name.

@@ -120,6 +120,20 @@ Image* createGreyTwin(const Image* colour) {
     return grey;
 }
 
+Image* createLumaImage(const Image* colour) {
+    if (colour == nullptr || colour->data == nullptr || colour->depth != 24) return nullptr;
+    const std::size_t pixels = bufferBytes(colour) / 3;
+    if (pixels == 0) return nullptr;
+    Image* luma = createImage(colour->width, colour->height, 8);
+    if (luma == nullptr) return nullptr;
+    const std::uint8_t* rgb = colour->data;
+    for (std::size_t i = 0; i < pixels; ++i, rgb += 3) {
+        luma->data[i] =
+            static_cast<std::uint8_t>((299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000);
+    }
+    return luma;
+}
+
 void disposeImage(Image* image) {
     if (image == nullptr) return;
     auto* allocation = static_cast<Allocation*>(image);

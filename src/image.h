@@ -40,6 +40,11 @@ void disposeImage(Image* image);
 // one of another depth, one without pixels, one with a pixel of colour, or exhausted memory.
 Image* createGreyTwin(const Image* colour);
 
+// A new 8-bit image of the luma of a 24-bit image, Y = (299 R + 587 G + 114 B + 500) / 1000 in
+// integers (a grey pixel keeps its level). nullptr for no image, one of another depth, one
+// without pixels, or exhausted memory.
+Image* createLumaImage(const Image* colour);
+
 // Reads the pixel at (x, y), pulling each coordinate to the nearest border first. Returns 1 for
 // a pixel inside the image, 0 when a coordinate was pulled in, -1 for no image, an empty image
 // or an unsupported depth (out untouched).

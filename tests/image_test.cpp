@@ -60,5 +60,21 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
     EXPECT_EQ(pixel.r + bytes[0], 255);
 }
 
+TEST(CreateLumaImage, WeighsTheComponentsAndRoundsHalfUp) {
+    ImagePtr colour(createImage(3, 2, 24));
+    // (r, g, b) worked out by hand: pure components, an exact half (114 * 250 = 28.5 thousand,
+    // rounded up to 29), grey and white.
+    const std::uint8_t rgb[] = {255, 0, 0,   0,  255, 0,  0,   0,   255,
+                                0,   0, 250, 77, 77,  77, 255, 255, 255};
+    std::copy(std::begin(rgb), std::end(rgb), colour->data);
+    ImagePtr luma(createLumaImage(colour.get()));
+    ASSERT_NE(luma, nullptr);
+    EXPECT_EQ(std::vector<int>(luma->data, luma->data + 6),
+              (std::vector<int>{76, 150, 29, 29, 77, 255}));
+    ImagePtr grey(createImage(3, 2, 8)), empty(createImage(0, 4, 24));
+    EXPECT_EQ(createLumaImage(grey.get()), nullptr);
+    EXPECT_EQ(createLumaImage(empty.get()), nullptr);
+}
+
 }  // namespace
 }  // namespace likeness
