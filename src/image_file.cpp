@@ -22,8 +22,10 @@ int readFileWith(const char* path, Image** out, int (*read)(std::FILE*, Image**)
     const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
     if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
     const int result = read(file, out);
+    // A folder opens for reading here, and fails at the first byte: it is no file to read.
+    const bool unreadable = result == kEmptyFile && std::ferror(file);
     std::fclose(file);
-    return result;
+    return unreadable ? kCannotOpen : result;
 }
 
 int readImageStream(std::FILE* stream, Image** out) {
