@@ -1,0 +1,87 @@
+#!/usr/bin/python3
+"""Times the Python module against the C++ library on the same files, and against scikit-image.
+
+    bench/python.py [RUNS]
+
+Run after scripts/test (it uses build/default). Makes a 4096 x 4096 and an 8192 x 8192 pair
+with make_pair, then prints medians over RUNS runs (9 by default): likeness.ssim against
+meanSSIM on the 4096 pair, against skimage.metrics.structural_similarity, two threads against one,
+and likeness.read against readImageFile on the 8192 file. Measure on an idle machine.
+"""
+import pathlib
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build/default"
+sys.path.insert(0, str(BUILD / "python"))
+import likeness  # noqa: E402
+
+
+def pair(side):
+    files = [BUILD / f"bench/{name}-{side}.bmp" for name in ("first", "second")]
+    if not all(path.exists() for path in files):
+        subprocess.run([BUILD / "bench/make_pair", str(side), *files], check=True)
+    return files
+
+
+def median_seconds(runs, work):
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        work()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def library_times(first, second, runs):
+    """The C++ reader's and meanSSIM's medians on the same files."""
+    out = subprocess.run([BUILD / "bench/time_library", first, second, str(runs)],
+                         capture_output=True, text=True, check=True).stdout
+    return {key: float(value) for key, value in (line.split() for line in out.splitlines())}
+
+
+def in_threads(count, calls, work):
+    """Seconds for count threads each running work calls times."""
+    threads = [threading.Thread(target=lambda: [work() for _ in range(calls)])
+               for _ in range(count)]
+    start = time.perf_counter()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return time.perf_counter() - start
+
+
+def main(runs):
+    first, second = pair(4096)
+    a, b = likeness.read(first), likeness.read(second)
+    cpp = library_times(first, second, runs)
+    mine = median_seconds(runs, lambda: likeness.ssim(a, b))
+    print(f"4096 x 4096 ssim: Python {mine * 1e3:.2f} ms, C++ meanSSIM {cpp['ssim'] * 1e3:.2f} ms,"
+          f" ratio {mine / cpp['ssim']:.3f}")
+    assert "%f" % likeness.ssim(a, b) == "%f" % cpp["mean"]
+
+    calls = 20
+    one = statistics.median(in_threads(1, 2 * calls, lambda: likeness.ssim(a, b))
+                            for _ in range(max(3, runs // 3)))
+    two = statistics.median(in_threads(2, calls, lambda: likeness.ssim(a, b))
+                            for _ in range(max(3, runs // 3)))
+    print(f"two threads against one on {2 * calls} comparisons: {one / two:.2f}x as fast")
+
+    from skimage.metrics import structural_similarity
+    skimage = median_seconds(3, lambda: structural_similarity(a, b, data_range=255))
+    print(f"skimage structural_similarity: {skimage * 1e3:.0f} ms, {skimage / mine:.0f}x likeness")
+
+    big, _ = pair(8192)
+    cpp = library_times(big, big, runs)
+    mine = median_seconds(runs, lambda: likeness.read(big))
+    print(f"8192 x 8192 read: Python {mine * 1e3:.2f} ms, C++ readImageFile "
+          f"{cpp['read'] * 1e3:.2f} ms, ratio {mine / cpp['read']:.3f}")
+
+
+if __name__ == "__main__":
+    main(int(sys.argv[1]) if len(sys.argv) > 1 else 9)
