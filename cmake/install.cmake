@@ -57,4 +57,21 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+# The Python module is a package of its own, python3-likeness, for the interpreter it was built
+# for; what the rest installs stays the likeness package.
+if(LIKENESS_PYTHON)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME likeness)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-likeness)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${LIKENESS_PYTHON_DEPENDS}")
+  set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+    "The Python module likeness scores pairs of grey pictures held in NumPy
+arrays (the mean SSIM over non-overlapping 8 x 8 blocks, and every block's
+score), reads BMP, PNG and PGM files into arrays and writes BMP files.")
+  install(FILES ${LIKENESS_CHANGELOG_GZ} cmake/debian/copyright
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/python3-likeness COMPONENT python)
+endif()
 include(CPack)
