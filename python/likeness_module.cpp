@@ -27,6 +27,21 @@ bool holdsBytes(const py::buffer_info& info) {
     return format == "B" && info.itemsize == 1;
 }
 
+// Copies the bytes of a 2-D array, or of a 3-D one pixel by pixel, into compact rows.
+void copyCompact(const py::buffer_info& info, std::uint8_t* to) {
+    const auto* from = static_cast<const std::uint8_t*>(info.ptr);
+    const py::ssize_t channels = info.ndim == 3 ? info.shape[2] : 1;
+    const py::ssize_t channelStride = info.ndim == 3 ? info.strides[2] : 0;
+    for (py::ssize_t y = 0; y < info.shape[0]; ++y) {
+        for (py::ssize_t x = 0; x < info.shape[1]; ++x) {
+            const std::uint8_t* pixel = from + y * info.strides[0] + x * info.strides[1];
+            for (py::ssize_t channel = 0; channel < channels; ++channel) {
+                *to++ = pixel[channel * channelStride];
+            }
+        }
+    }
+}
+
 // The levels of one array as the buffer protocol shows them, checked to be a 2-D array of bytes.
 // Rows whose bytes lie side by side are scored where they are; any other layout is copied once
 // into compact rows.
@@ -49,19 +64,14 @@ class Picture {
     py::ssize_t height() const { return info_.shape[0]; }
     py::ssize_t width() const { return info_.shape[1]; }
 
-    // The rows to score; the first call on a strided layout makes the compact copy.
+    // The rows to score: the array's own, or a compact copy of another layout made here.
     GreyRows rows() {
-        const auto* start = static_cast<const std::uint8_t*>(info_.ptr);
         if (info_.strides[1] == 1 && info_.strides[0] >= 0) {
-            return {start, static_cast<std::size_t>(info_.strides[0])};
+            return {static_cast<const std::uint8_t*>(info_.ptr),
+                    static_cast<std::size_t>(info_.strides[0])};
         }
         copy_.resize(static_cast<std::size_t>(height() * width()));
-        std::uint8_t* to = copy_.data();
-        for (py::ssize_t y = 0; y < height(); ++y) {
-            for (py::ssize_t x = 0; x < width(); ++x) {
-                *to++ = start[y * info_.strides[0] + x * info_.strides[1]];
-            }
-        }
+        copyCompact(info_, copy_.data());
         return {copy_.data(), static_cast<std::size_t>(width())};
     }
 
@@ -142,11 +152,11 @@ py::tuple read(const std::string& path) {
 // An image of the array's levels: (height, width) as 8-bit, (height, width, 3) as 24-bit.
 ImagePtr imageOf(const py::buffer& buffer) {
     const py::buffer_info info = buffer.request();
+    if (!holdsBytes(info)) throw py::type_error("likeness: write_bmp takes a uint8 array");
     const bool colour = info.ndim == 3 && info.shape[2] == 3;
-    if (!holdsBytes(info) || (info.ndim != 2 && !colour)) {
-        throw py::type_error(
-            "likeness: write_bmp takes a uint8 array of shape (height, width) "
-            "or (height, width, 3)");
+    if (info.ndim != 2 && !colour) {
+        throw py::value_error(
+            "likeness: write_bmp takes shape (height, width) or (height, width, 3)");
     }
     if (info.shape[0] > INT32_MAX || info.shape[1] > INT32_MAX) {
         throw py::value_error("likeness: the picture is larger than a BMP file holds");
@@ -154,18 +164,8 @@ ImagePtr imageOf(const py::buffer& buffer) {
     ImagePtr image(createImage(static_cast<int>(info.shape[1]), static_cast<int>(info.shape[0]),
                                colour ? 24 : 8));
     if (!image) throw py::value_error("likeness: the picture is larger than 2^31 - 1 bytes");
-    const auto* from = static_cast<const std::uint8_t*>(info.ptr);
-    const py::ssize_t channelStride = colour ? info.strides[2] : 0;
     py::gil_scoped_release release;
-    std::uint8_t* to = image->data;
-    for (py::ssize_t y = 0; y < info.shape[0]; ++y) {
-        for (py::ssize_t x = 0; x < info.shape[1]; ++x) {
-            const std::uint8_t* pixel = from + y * info.strides[0] + x * info.strides[1];
-            for (int channel = 0; channel < (colour ? 3 : 1); ++channel) {
-                *to++ = pixel[channel * channelStride];
-            }
-        }
-    }
+    copyCompact(info, image->data);
     return image;
 }
 

@@ -127,8 +127,8 @@ def write_bmp(path: Path, array) -> None:
     """Writes a uint8 array as an uncompressed BMP file.
 
     Shape (height, width) gives an 8-bit file with a grey palette, (height, width, 3) a 24-bit
-    file (r, g, b). Raises TypeError for other arrays and OSError when the file cannot be
-    written.
+    file (r, g, b). Raises TypeError for other element types, ValueError for other shapes and
+    OSError when the file cannot be written.
     """
     error = _core.write_bmp(os.fsencode(path), array)
     if error != 0:
