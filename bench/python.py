@@ -77,12 +77,13 @@ def main(runs):
           f" ratio {mine / cpp['ssim']:.3f}")
     assert "%f" % likeness.ssim(a, b) == "%f" % cpp["mean"]
 
-    calls = 20
-    one = statistics.median(in_threads(1, 2 * calls, lambda: likeness.ssim(a, b))
-                            for _ in range(max(3, runs // 3)))
-    two = statistics.median(in_threads(2, calls, lambda: likeness.ssim(a, b))
-                            for _ in range(max(3, runs // 3)))
-    print(f"two threads against one on {2 * calls} comparisons: {one / two:.2f}x as fast")
+    for side, calls in ((4096, 20), (1024, 320)):
+        x, y = map(likeness.read, pair(side))
+        one = statistics.median(in_threads(1, 2 * calls, lambda: likeness.ssim(x, y))
+                                for _ in range(runs))
+        two = statistics.median(in_threads(2, calls, lambda: likeness.ssim(x, y))
+                                for _ in range(runs))
+        print(f"{side} x {side}, {2 * calls} comparisons: two threads {one / two:.2f}x as fast as one")
 
     from skimage.metrics import structural_similarity
     skimage = median_seconds(3, lambda: structural_similarity(a, b, data_range=255))
