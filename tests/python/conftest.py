@@ -1,4 +1,4 @@
-"""Where the tests find the programs and the data: set by CTest, or the default build folder."""
+# Where the tests find the programs and the data: set by CTest, or the default build folder.
 import os
 import pathlib
 import subprocess
@@ -12,15 +12,15 @@ TOOL = os.environ.get("LIKENESS_EXE", str(BUILD / "likeness"))
 MAP_TOOL = os.environ.get("LIKENESS_MAP_EXE", str(BUILD / "likeness-map"))
 
 
+# What a program prints for these arguments, as text (the result line is ASCII).
 def tool_line(*arguments, program=TOOL):
-    """What a program prints for these arguments, as text (the result line is ASCII)."""
     run = subprocess.run([program, *map(str, arguments)], capture_output=True, check=True)
     return run.stdout.decode("ascii").rstrip("\n")
 
 
+# Comparable pairs of files with several blocks and varied scores.
 @pytest.fixture
 def pairs():
-    """Comparable pairs of files with several blocks and varied scores."""
     crafted = DATA / "crafted"
     return [
         (SOURCE / "examples/original.bmp", SOURCE / "examples/coarse.bmp"),
