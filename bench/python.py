@@ -63,6 +63,20 @@ def in_threads(count, calls, work):
     return time.perf_counter() - start
 
 
+def process_scaling(first, second, runs):
+    """What two C++ processes on the same work gain over one: the most two threads can gain now."""
+    command = [BUILD / "bench/time_library", first, second, str(runs)]
+
+    def seconds(count):
+        start = time.perf_counter()
+        for process in [subprocess.Popen(command, stdout=subprocess.DEVNULL)
+                        for _ in range(count)]:
+            process.wait()
+        return time.perf_counter() - start
+
+    return 2 * seconds(1) / seconds(2)
+
+
 def main(runs):
     build()
     sys.path.insert(0, str(BUILD / "python"))
@@ -83,7 +97,8 @@ def main(runs):
                                 for _ in range(runs))
         two = statistics.median(in_threads(2, calls, lambda: likeness.ssim(x, y))
                                 for _ in range(runs))
-        print(f"{side} x {side}, {2 * calls} comparisons: two threads {one / two:.2f}x as fast as one")
+        print(f"{side} x {side}, {2 * calls} comparisons: two threads {one / two:.2f}x as fast as one"
+              f" (two C++ processes {process_scaling(*pair(side), calls):.2f}x one)")
 
     from skimage.metrics import structural_similarity
     skimage = median_seconds(3, lambda: structural_similarity(a, b, data_range=255))
