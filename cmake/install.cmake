@@ -98,4 +98,16 @@ pkg-config file."
   "libspng-dev, libjpeg62-turbo-dev, pkgconf")
 set(CPACK_COMPONENTS_ALL programs development)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+# The Python module is a package of its own, python3-likeness, for the interpreter it was built
+# for: the versions it runs on and NumPy, besides the shared libraries the module loads.
+if(LIKENESS_PYTHON)
+  likeness_package(python python3-likeness python "Block SSIM of grey images - Python module"
+    "The Python module likeness scores pairs of grey pictures held in NumPy
+arrays (the mean SSIM over non-overlapping 8 x 8 blocks, and every block's
+score), reads BMP, PNG, PGM and JPEG files into arrays and writes BMP files."
+    "${LIKENESS_PYTHON_DEPENDS}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 include(CPack)

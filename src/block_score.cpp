@@ -83,14 +83,14 @@ Vector blockTotals(Vector lows, Vector highs) {
 // Scores one group of blocks from sums over its 8 rows. The sum of absolute differences from 0
 // adds up each block's 8 bytes of a row; widened to 16 bits, each block's bytes give their squares
 // and products in multiply-adds of neighbouring pairs, which cannot overflow 32 bits over 8 rows.
-void scoreGroup(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
-                double* scores) {
+void scoreGroup(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
+                std::size_t secondStride, double* scores) {
     Vector sumA = Op::zero(), sumB = Op::zero();
     Vector squaresA[2] = {Op::zero(), Op::zero()}, squaresB[2] = {Op::zero(), Op::zero()};
     Vector products[2] = {Op::zero(), Op::zero()};
     for (int row = 0; row < kRows; ++row) {
-        const Vector a = Op::load(first + row * width);
-        const Vector b = Op::load(second + row * width);
+        const Vector a = Op::load(first + row * firstStride);
+        const Vector b = Op::load(second + row * secondStride);
         sumA = Op::add64(sumA, Op::sumsOfEight(a));
         sumB = Op::add64(sumB, Op::sumsOfEight(b));
         const Vector halvesA[2] = {Op::widenLow(a), Op::widenHigh(a)};
@@ -112,16 +112,18 @@ void scoreGroup(const std::uint8_t* first, const std::uint8_t* second, std::size
     __builtin_memcpy(scores, &group, sizeof group);
 }
 
-std::size_t scoreGroups(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
+std::size_t scoreGroups(const std::uint8_t* first, std::size_t firstStride,
+                        const std::uint8_t* second, std::size_t secondStride, std::size_t width,
                         double* scores) {
     std::size_t x0 = 0;
     for (; x0 + 8 * kGroup <= width; x0 += 8 * kGroup, scores += kGroup) {
-        scoreGroup(first + x0, second + x0, width, scores);
+        scoreGroup(first + x0, firstStride, second + x0, secondStride, scores);
     }
     return x0 / 8;
 }
 #else
-std::size_t scoreGroups(const std::uint8_t*, const std::uint8_t*, std::size_t, double*) {
+std::size_t scoreGroups(const std::uint8_t*, std::size_t, const std::uint8_t*, std::size_t,
+                        std::size_t, double*) {
     return 0;
 }
 #endif
@@ -129,14 +131,16 @@ std::size_t scoreGroups(const std::uint8_t*, const std::uint8_t*, std::size_t, d
 }  // namespace
 
 #if defined(LIKENESS_AVX2_KERNEL)
-std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, const std::uint8_t* second,
+std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, std::size_t firstStride,
+                                   const std::uint8_t* second, std::size_t secondStride,
                                    std::size_t width, double* scores) {
-    return scoreGroups(first, second, width, scores);
+    return scoreGroups(first, firstStride, second, secondStride, width, scores);
 }
 #else
-std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, const std::uint8_t* second,
+std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, std::size_t firstStride,
+                                       const std::uint8_t* second, std::size_t secondStride,
                                        std::size_t width, double* scores) {
-    return scoreGroups(first, second, width, scores);
+    return scoreGroups(first, firstStride, second, secondStride, width, scores);
 }
 
 bool hasAVX2Kernel() {
@@ -148,12 +152,14 @@ bool hasAVX2Kernel() {
 #endif
 }
 
-std::size_t leadingBlockScores(const std::uint8_t* first, const std::uint8_t* second,
+std::size_t leadingBlockScores(const std::uint8_t* first, std::size_t firstStride,
+                               const std::uint8_t* second, std::size_t secondStride,
                                std::size_t width, double* scores) {
 #if defined(LIKENESS_HAS_AVX2_KERNEL)
-    if (hasAVX2Kernel()) return leadingBlockScoresAVX2(first, second, width, scores);
+    if (hasAVX2Kernel())
+        return leadingBlockScoresAVX2(first, firstStride, second, secondStride, width, scores);
 #endif
-    return leadingBlockScoresBaseline(first, second, width, scores);
+    return leadingBlockScoresBaseline(first, firstStride, second, secondStride, width, scores);
 }
 #endif
 

@@ -44,18 +44,22 @@ T scoreFromSums(T sumA, T sumB, T squaresA, T squaresB, T products) {
 
 }  // namespace
 
-// Scores the blocks of one band of 8 rows of two images width bytes wide, from the left, in as
-// many whole groups as the widest vector unit of this processor takes at once. Returns the number
-// of blocks scored; the rest of the band is the caller's.
-std::size_t leadingBlockScores(const std::uint8_t* first, const std::uint8_t* second,
+// Scores the blocks of one band of 8 rows of two images width bytes wide, each row firstStride or
+// secondStride bytes after the one above it, from the left, in as many whole groups as the widest
+// vector unit of this processor takes at once. Returns the number of blocks scored; the rest of
+// the band is the caller's.
+std::size_t leadingBlockScores(const std::uint8_t* first, std::size_t firstStride,
+                               const std::uint8_t* second, std::size_t secondStride,
                                std::size_t width, double* scores);
 
 // The two kernels leadingBlockScores chooses between: 128-bit vectors where the processor family
 // has them (x86-64 always has SSE2; elsewhere no block is scored), and 256-bit vectors for
 // processors with AVX2, which may only be called when hasAVX2Kernel() says so.
-std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, const std::uint8_t* second,
+std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, std::size_t firstStride,
+                                       const std::uint8_t* second, std::size_t secondStride,
                                        std::size_t width, double* scores);
-std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, const std::uint8_t* second,
+std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, std::size_t firstStride,
+                                   const std::uint8_t* second, std::size_t secondStride,
                                    std::size_t width, double* scores);
 bool hasAVX2Kernel();
 

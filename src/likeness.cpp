@@ -57,15 +57,16 @@ BlockSums blockSums(const std::uint8_t* first, std::size_t firstStride, const st
     return sums;
 }
 
-// Scores the blocks of one band of 8 rows of two images of the same width, left to right: as
+// Scores the blocks of one band of 8 rows of two pictures width bytes wide, left to right: as
 // many as the vector unit takes at once, the rest one by one.
-void scoreBand(const std::uint8_t* first, const std::uint8_t* second, std::size_t width,
-               double* scores) {
+void scoreBand(GreyRows first, GreyRows second, std::size_t width, double* scores) {
     const std::size_t blocks = width / kBlockSize;
-    for (std::size_t block = leadingBlockScores(first, second, width, scores); block < blocks;
-         ++block) {
+    for (std::size_t block = leadingBlockScores(first.data, first.stride, second.data,
+                                                second.stride, width, scores);
+         block < blocks; ++block) {
         const std::size_t x0 = block * kBlockSize;
-        scores[block] = fastBlockSSIM(first + x0, width, second + x0, width);
+        scores[block] =
+            fastBlockSSIM(first.data + x0, first.stride, second.data + x0, second.stride);
     }
 }
 
@@ -123,24 +124,32 @@ double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
     return plainBlockSSIM(first, second, x0, y0);
 }
 
-double meanSSIM(const Image* first, const Image* second, double* scores) {
-    // A pair of other sizes would take the walk past the end of the smaller image.
-    if (checkPair(first, second) != kPairOk) return std::numeric_limits<double>::quiet_NaN();
-    const int blocks = (first->height / kBlockSize) * (first->width / kBlockSize);
+double meanSSIMofRows(GreyRows first, GreyRows second, std::size_t width, std::size_t height,
+                      double* scores) {
+    const std::size_t blocks = (height / kBlockSize) * (width / kBlockSize);
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
-    if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();
-    const auto width = static_cast<std::size_t>(first->width);
+    if (blocks == 0 || width % kBlockSize != 0 || height % kBlockSize != 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     std::vector<double> band(width / kBlockSize);
     double sum = 0.0;
-    for (int y0 = 0; y0 + kBlockSize <= first->height; y0 += kBlockSize) {
-        const std::size_t offset = static_cast<std::size_t>(y0) * width;
-        scoreBand(first->data + offset, second->data + offset, width, band.data());
+    for (std::size_t y0 = 0; y0 < height; y0 += kBlockSize) {
+        scoreBand({first.data + y0 * first.stride, first.stride},
+                  {second.data + y0 * second.stride, second.stride}, width, band.data());
         for (double score : band) {
             if (scores != nullptr) *scores++ = score;
             sum += score;
         }
     }
-    return sum / blocks;
+    return sum / static_cast<double>(blocks);
+}
+
+double meanSSIM(const Image* first, const Image* second, double* scores) {
+    // A pair of other sizes would take the walk past the end of the smaller image.
+    if (checkPair(first, second) != kPairOk) return std::numeric_limits<double>::quiet_NaN();
+    const auto width = static_cast<std::size_t>(first->width);
+    return meanSSIMofRows({first->data, width}, {second->data, width}, width,
+                          static_cast<std::size_t>(first->height), scores);
 }
 
 }  // namespace likeness

@@ -39,6 +39,19 @@ double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0);
 double fastBlockSSIM(const std::uint8_t* first, std::size_t firstStride, const std::uint8_t* second,
                      std::size_t secondStride);
 
+// Grey levels kept in a caller's own buffer: the top-left byte, and the bytes from the start of
+// one row to the start of the next (at least the width).
+struct GreyRows {
+    const std::uint8_t* data;
+    std::size_t stride;
+};
+
+// Mean block SSIM of two width x height grey pictures in memory, and every block's score when
+// scores is given, in the order and with the bits of meanSSIM on the same levels. The sides must be
+// multiples of kBlockSize; other sides, and pictures without blocks, give a not-a-number.
+double meanSSIMofRows(GreyRows first, GreyRows second, std::size_t width, std::size_t height,
+                      double* scores = nullptr);
+
 // Mean of calculate_ssim over every block of two images, block rows top first and each row from
 // the left. Images without blocks, and a pair that fails checkPair, give a not-a-number. When
 // scores is given it receives every block's score in that order, (height / 8) * (width / 8) of

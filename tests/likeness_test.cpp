@@ -84,19 +84,32 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     ImagePtr first = greyImage(8 * blocks, 8, byBlock(a));
     ImagePtr second = greyImage(8 * blocks, 8, byBlock(b));
     const std::size_t width = 8 * static_cast<std::size_t>(blocks);
-    std::vector<std::vector<double>> scores(3, std::vector<double>(blocks));
+    // The kernels and meanSSIMofRows also read rows with filler between them, a stride each.
+    const std::size_t strides[2] = {width + 8, width + 24};
+    std::vector<std::uint8_t> padded[2];
+    for (int i = 0; i < 2; ++i) {
+        const Image* image = i == 0 ? first.get() : second.get();
+        padded[i].assign(strides[i] * 8, 0xa5);
+        for (std::size_t row = 0; row < 8; ++row)
+            std::copy_n(image->data + row * width, width, padded[i].begin() + row * strides[i]);
+    }
+    std::vector<std::vector<double>> scores(4, std::vector<double>(blocks));
     meanSSIM(first.get(), second.get(), scores[0].data());
-    const std::size_t scored[3] = {
-        scores[0].size(),
-        leadingBlockScoresBaseline(first->data, second->data, width, scores[1].data()),
-        leadingBlockScores(first->data, second->data, width, scores[2].data())};
+    meanSSIMofRows({padded[0].data(), strides[0]}, {padded[1].data(), strides[1]}, width, 8,
+                   scores[1].data());
+    const std::size_t scored[4] = {
+        scores[0].size(), scores[1].size(),
+        leadingBlockScoresBaseline(padded[0].data(), strides[0], padded[1].data(), strides[1],
+                                   width, scores[2].data()),
+        leadingBlockScores(padded[0].data(), strides[0], padded[1].data(), strides[1], width,
+                           scores[3].data())};
     std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
         plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
         const std::uint8_t* at[2] = {first->data + 8 * block, second->data + 8 * block};
         ASSERT_EQ(fastBlockSSIM(at[0], width, at[1], width), plain[block]) << block;
     }
-    for (int way = 0; way < 3; ++way)
+    for (int way = 0; way < 4; ++way)
         for (std::size_t block = 0; block < scored[way]; ++block)
             ASSERT_EQ(scores[way][block], plain[block]) << "block " << block << ", way " << way;
 }
