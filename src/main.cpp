@@ -1,4 +1,5 @@
-// likeness FIRST SECOND: prints the mean block SSIM of two grey image files (BMP, PNG or PGM).
+// likeness FIRST SECOND: prints the mean block SSIM of two grey image files (BMP, PNG, PGM or
+// JPEG).
 #include "likeness.h"
 #include "tool.h"
 

@@ -1,5 +1,5 @@
-// likeness-map FIRST SECOND MAP: prints the mean block SSIM of two grey image files (BMP, PNG or
-// PGM), as likeness does, and writes MAP, a grey BMP picture of the block scores: each 8 x 8
+// likeness-map FIRST SECOND MAP: prints the mean block SSIM of two grey image files (BMP, PNG, PGM
+// or JPEG), as likeness does, and writes MAP, a grey BMP picture of the block scores: each 8 x 8
 // block is white where the images agree and darker the more they differ.
 #include <vector>
 

@@ -1,6 +1,6 @@
 """Exact mean SSIM of grey pictures over non-overlapping 8 x 8 blocks, as the likeness tool prints it.
 
-read(path)            -> uint8 array, (height, width) or (height, width, 3), from a BMP, PNG or PGM file
+read(path)            -> uint8 array, (height, width) or (height, width, 3), from an image file
 ssim(a, b)            -> mean block SSIM of two 2-D uint8 arrays, the bits the tool prints
 block_scores(a, b)    -> float64 array of every block's score, (height / 8, width / 8)
 write_bmp(path, a)    -> writes a uint8 array as a BMP file
@@ -90,7 +90,7 @@ def _refusal(code: int, error: int, path: Path) -> Error:
 
 
 def read(path: Path) -> numpy.ndarray:
-    """Reads a BMP, PNG or PGM file (told by its first bytes) into a new uint8 array.
+    """Reads a BMP, PNG, PGM or JPEG file (told by its first bytes) into a new uint8 array.
 
     8-bit pictures give shape (height, width), 24-bit ones (height, width, 3) with r, g, b.
     Raises CannotOpenError (an OSError: NotFoundError is a FileNotFoundError) when the file
