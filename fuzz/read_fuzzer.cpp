@@ -1,6 +1,6 @@
-// libFuzzer target: reads any bytes as an image file (BMP, PNG or PGM); an image that reads must
-// survive being written as BMP and read again unchanged, and must score exactly 1 against itself.
-// Everything stays in memory.
+// libFuzzer target: reads any bytes as an image file (BMP, PNG, PGM or JPEG); an image that reads
+// must survive being written as BMP and read again unchanged, and must score exactly 1 against
+// itself. Everything stays in memory.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

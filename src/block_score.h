@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "likeness.h"
+
 namespace likeness {
 
 // Internal linkage: this header is also compiled with AVX2 enabled, and the linker must never
@@ -53,8 +55,7 @@ std::size_t leadingBlockScores(const std::uint8_t* first, std::ptrdiff_t firstSt
                                std::size_t width, double* scores);
 
 // Scores every block of such a band, left to right: leadingBlockScores, then one by one.
-void scoreBand(const std::uint8_t* first, std::ptrdiff_t firstStride, const std::uint8_t* second,
-               std::ptrdiff_t secondStride, std::size_t width, double* scores);
+void scoreBand(GreyRows first, GreyRows second, std::size_t width, double* scores);
 
 // The two kernels leadingBlockScores chooses between: 128-bit vectors where the processor family
 // has them (x86-64 always has SSE2; elsewhere no block is scored), and 256-bit vectors for

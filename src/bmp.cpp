@@ -127,8 +127,8 @@ int readWindowsHeader(std::FILE* file, Header* header) {
 }
 
 // What the fields say must be readable before anything is built on them: the depth, the
-// compression, and sides that an image can hold.
-int checkHeader(const Header& header) {
+// compression, sides that an image can hold and, for run-length pixels, the limits' ceiling.
+int checkHeader(const Header& header, const ReadLimits& limits) {
     if (header.bits != 8 && header.bits != 24) return kUnsupportedDepth;
     // Run-length rows always run bottom-up; a top-down stream has no defined meaning.
     const bool rle8 =
@@ -142,16 +142,17 @@ int checkHeader(const Header& header) {
         !checkedSize(pixels, header.bits / 8, &bytes)) {
         return kBadHeader;
     }
+    if (rle8 && !withinCeiling(header.width, header.height, limits)) return kBadHeader;
     return kReadOk;
 }
 
-int readInfoHeader(std::FILE* file, Header* header) {
+int readInfoHeader(std::FILE* file, Header* header, const ReadLimits& limits) {
     if (!freadDWORD(&header->size, file)) return kBadHeader;
     int result = kBadHeader;
     if (header->size == kCoreHeaderSize) result = readCoreHeader(file, header);
     if (isWindowsHeaderSize(header->size)) result = readWindowsHeader(file, header);
     if (result != kReadOk) return result;
-    return checkHeader(*header);
+    return checkHeader(*header, limits);
 }
 
 // Reads the whole palette, keeping the red component of the first 256 entries.
@@ -182,13 +183,20 @@ int skipToPixels(std::FILE* file, const Header& header) {
 }
 
 // Turns stored pixel bytes into image pixels in place: palette indices into grey levels (grey is
-// null when the palette maps every index to itself), blue-green-red into red-green-blue.
+// null when the palette maps every index to itself), blue-green-red into red-green-blue. The
+// bytes of a whole row were zeroed before count of them were read.
 void convertPixels(std::uint8_t* bytes, std::size_t count, const GreyTable* grey, int bits) {
     if (bits == 8) {
         if (grey == nullptr) return;
         for (std::size_t i = 0; i < count; ++i) bytes[i] = (*grey)[bytes[i]];
     } else {
-        for (std::size_t i = 0; i + 3 <= count; i += 3) std::swap(bytes[i], bytes[i + 2]);
+        const std::size_t whole = count / 3 * 3;
+        for (std::size_t i = 0; i < whole; i += 3) std::swap(bytes[i], bytes[i + 2]);
+        // A pixel cut short has its blue, perhaps its green, but no red: each keeps its own place.
+        if (count > whole) {
+            bytes[whole + 2] = bytes[whole];
+            bytes[whole] = 0;
+        }
     }
 }
 
@@ -305,18 +313,18 @@ int readRLE8(std::FILE* file, const GreyTable* grey, Image* image) {
     return result;
 }
 
-int readBMPheaders(std::FILE* file, Header* header, GreyTable* grey) {
+int readBMPheaders(std::FILE* file, const ReadLimits& limits, Header* header, GreyTable* grey) {
     int result = readFileHeader(file, header);
-    if (result == kReadOk) result = readInfoHeader(file, header);
+    if (result == kReadOk) result = readInfoHeader(file, header, limits);
     if (result == kReadOk) result = readPalette(file, *header, grey);
     return result;
 }
 
 }  // namespace
 
-int readBMPlayout(std::FILE* file, BMPLayout* layout) {
+int readBMPlayout(std::FILE* file, const ReadLimits& limits, BMPLayout* layout) {
     Header header;
-    const int result = readBMPheaders(file, &header, &layout->grey);
+    const int result = readBMPheaders(file, limits, &header, &layout->grey);
     if (result != kReadOk) return result;
     if (header.compression != kCompressionNone) return kBadPixels;
     layout->width = header.width;
@@ -329,17 +337,29 @@ int readBMPlayout(std::FILE* file, BMPLayout* layout) {
     return kReadOk;
 }
 
-int readBMPstream(std::FILE* file, Image** out) {
+namespace {
+
+int readSignatureFirst(std::FILE* file, Image** out, const ReadLimits& limits) {
     std::uint16_t signature = 0;
     if (!freadWORD(&signature, file)) return kEmptyFile;
     if (signature != kSignature) return kBadHeader;
-    return readBMPafterSignature(file, out);
+    return readBMPafterSignature(file, out, limits);
 }
 
-int readBMPafterSignature(std::FILE* file, Image** out) {
+}  // namespace
+
+int readBMPstream(std::FILE* file, Image** out, const ReadLimits& limits) {
+    return readStreamWith(file, out, limits, readSignatureFirst);
+}
+
+int readBMPstream(std::FILE* file, Image** out) {
+    return readBMPstream(file, out, ReadLimits{});
+}
+
+int readBMPafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
     Header header;
     GreyTable grey{};
-    int result = readBMPheaders(file, &header, &grey);
+    int result = readBMPheaders(file, limits, &header, &grey);
     if (result != kReadOk) return result;
     Image* image = createImage(header.width, std::abs(header.height), header.bits);
     if (image == nullptr) return kBadHeader;  // memory is exhausted
@@ -447,8 +467,12 @@ bool planWrite(const Image* image, WrittenLayout* layout) {
 
 }  // namespace
 
+int readBMPfile(const char* path, Image** out, const ReadLimits& limits) {
+    return readFileWith(path, out, limits, readBMPstream);
+}
+
 int readBMPfile(const char* path, Image** out) {
-    return readFileWith(path, out, readBMPstream);
+    return readBMPfile(path, out, ReadLimits{});
 }
 
 int writeBMPstream(std::FILE* stream, const Image* image) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "image.h"
+#include "read_limits.h"
 #include "read_result.h"
 
 namespace likeness {
@@ -14,11 +15,15 @@ namespace likeness {
 // Reads the file at path into a new image handed over through out, which the caller then owns
 // and releases with disposeImage. Returns kReadOk or a negative ReadResult. A failure inside
 // the pixels still hands over the partly filled image, 0 wherever the file ended; any earlier
-// failure leaves out alone.
+// failure leaves out alone. A run-length file beyond the limits' ceiling is refused with
+// kBadHeader; a file that cannot be opened or read (a folder, a read error) gives kCannotOpen.
+int readBMPfile(const char* path, Image** out, const ReadLimits& limits);
+// With the default limits.
 int readBMPfile(const char* path, Image** out);
 
 // The same from an open stream, read from where it stands and never moved back; the caller
 // closes it.
+int readBMPstream(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readBMPstream(std::FILE* stream, Image** out);
 
 // Writes the image as an uncompressed file with a 40-byte Windows header: 8-bit images with a

@@ -91,11 +91,11 @@ bool isInverted(const std::array<std::uint8_t, 256>& grey) {
 }
 
 // An uncompressed BMP file that holds all its rows, filler included, as the reader wants them.
-bool placeBMP(Picture* picture) {
+bool placeBMP(Picture* picture, const ReadLimits& limits) {
     BMPLayout layout;
     const std::int64_t size = fileSize(picture->file.get());
-    if (readBMPlayout(picture->file.get(), &layout) != kReadOk || layout.pixelStart > size ||
-        layout.stride * layout.height > size - layout.pixelStart) {
+    if (readBMPlayout(picture->file.get(), limits, &layout) != kReadOk ||
+        layout.pixelStart > size || layout.stride * layout.height > size - layout.pixelStart) {
         return false;
     }
     picture->width = layout.width;
@@ -128,12 +128,12 @@ bool placePGM(Picture* picture) {
 }
 
 // A regular file whose rows can be read band by band where they lie; false for any other.
-bool placeRows(const char* path, Picture* picture) {
+bool placeRows(const char* path, const ReadLimits& limits, Picture* picture) {
     picture->file.reset(openRegularFile(path));
     if (!picture->file) return false;
     const int first = std::fgetc(picture->file.get());
     const int second = std::fgetc(picture->file.get());
-    const bool placed = (first == 'B' && second == 'M' && placeBMP(picture)) ||
+    const bool placed = (first == 'B' && second == 'M' && placeBMP(picture, limits)) ||
                         (first == 'P' && second == '5' && placePGM(picture));
     if (!placed) picture->file.reset();
     return placed;
@@ -141,9 +141,9 @@ bool placeRows(const char* path, Picture* picture) {
 
 // Any file, read whole as the reader reads it. A grey picture stored in a colour file is taken as
 // its 8-bit twin; any other colour picture as it is, to be refused later.
-bool readWhole(const char* path, Picture* picture) {
+bool readWhole(const char* path, const ReadLimits& limits, Picture* picture) {
     Image* image = nullptr;
-    const int result = readImageFile(path, &image);
+    const int result = readImageFile(path, &image, limits);
     ImagePtr owned(image);
     if (result < 0) return false;
     ImagePtr twin(createGreyTwin(owned.get()));
@@ -155,8 +155,8 @@ bool readWhole(const char* path, Picture* picture) {
     return true;
 }
 
-bool openPicture(const char* path, Picture* picture) {
-    return placeRows(path, picture) || readWhole(path, picture);
+bool openPicture(const char* path, const ReadLimits& limits, Picture* picture) {
+    return placeRows(path, limits, picture) || readWhole(path, limits, picture);
 }
 
 std::uint64_t word(const std::uint8_t* bytes) {
@@ -257,14 +257,8 @@ PieceBuffers pieceBuffers(const Picture& first, const Picture& second) {
     return buffers;
 }
 
-// Rows of a picture: the top one, and the bytes to the next, negative for rows stored bottom-up.
-struct Rows {
-    const std::uint8_t* top;
-    std::ptrdiff_t stride;
-};
-
 // count rows from y0 down, as they lie: in the image, or read from the file into stored.
-Rows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
+GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
     const auto stride = static_cast<std::ptrdiff_t>(picture.stride);
     if (picture.image) return {picture.image->data + y0 * stride, stride};
     const int lowest = picture.bottomUp ? picture.height - y0 - count : y0;
@@ -277,11 +271,11 @@ Rows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored,
 }
 
 // A band of 8 stored rows as grey levels: where they lie, or converted into grey.
-Rows greyBand(const Picture& picture, Rows band, std::uint8_t* grey, bool* colour) {
+GreyRows greyBand(const Picture& picture, GreyRows band, std::uint8_t* grey, bool* colour) {
     if (picture.pixels == Pixels::kGrey) return band;
     const auto width = static_cast<std::ptrdiff_t>(picture.width);
     for (std::ptrdiff_t row = 0; row < kBlockSize; ++row)
-        convertRow(picture, band.top + row * band.stride, grey + row * width, colour);
+        convertRow(picture, band.data + row * band.stride, grey + row * width, colour);
     return {grey, width};
 }
 
@@ -291,18 +285,18 @@ void scorePiece(const Picture& first, const Picture& second, int piece, PieceBuf
     const int fromBand = piece * kPieceBands;
     const int bands = std::min(kPieceBands, first.height / kBlockSize - fromBand);
     const int y0 = fromBand * kBlockSize;
-    const Rows a =
+    const GreyRows a =
         storedRows(first, y0, bands * kBlockSize, buffers->stored[0].get(), &findings->ended[0]);
-    const Rows b =
+    const GreyRows b =
         storedRows(second, y0, bands * kBlockSize, buffers->stored[1].get(), &findings->ended[1]);
     const auto width = static_cast<std::size_t>(first.width);
     for (std::ptrdiff_t band = 0; band < bands; ++band, scores += width / kBlockSize) {
         const std::ptrdiff_t rows = band * kBlockSize;
-        const Rows greyA = greyBand(first, {a.top + rows * a.stride, a.stride},
-                                    buffers->grey[0].get(), &findings->colour[0]);
-        const Rows greyB = greyBand(second, {b.top + rows * b.stride, b.stride},
-                                    buffers->grey[1].get(), &findings->colour[1]);
-        scoreBand(greyA.top, greyA.stride, greyB.top, greyB.stride, width, scores);
+        const GreyRows greyA = greyBand(first, {a.data + rows * a.stride, a.stride},
+                                        buffers->grey[0].get(), &findings->colour[0]);
+        const GreyRows greyB = greyBand(second, {b.data + rows * b.stride, b.stride},
+                                        buffers->grey[1].get(), &findings->colour[1]);
+        scoreBand(greyA, greyB, width, scores);
     }
 }
 
@@ -437,8 +431,11 @@ int checkPictures(Picture* first, Picture* second) {
         if (first->ended) return kFirstUnreadable;
         if (second->ended) return kSecondUnreadable;
     }
-    const Image a{first->width, first->height, first->colour ? 24 : 8, nullptr};
-    const Image b{second->width, second->height, second->colour ? 24 : 8, nullptr};
+    // checkPair refuses images without pixels; these have theirs, in their files or images, and
+    // it looks no further than whether they are there.
+    std::uint8_t stored = 0;
+    const Image a{first->width, first->height, first->colour ? 24 : 8, &stored};
+    const Image b{second->width, second->height, second->colour ? 24 : 8, &stored};
     return checkPair(&a, &b);
 }
 
@@ -452,12 +449,12 @@ int verdictAfterScoring(const Picture& first, const Picture& second) {
 
 }  // namespace
 
-Comparison compareFiles(const char* firstPath, const char* secondPath,
+Comparison compareFiles(const char* firstPath, const char* secondPath, const ReadLimits& limits,
                         std::vector<double>* scores) {
     Picture first;
     Picture second;
-    if (!openPicture(firstPath, &first)) return Comparison{kFirstUnreadable};
-    if (!openPicture(secondPath, &second)) return Comparison{kSecondUnreadable};
+    if (!openPicture(firstPath, limits, &first)) return Comparison{kFirstUnreadable};
+    if (!openPicture(secondPath, limits, &second)) return Comparison{kSecondUnreadable};
     Comparison comparison{checkPictures(&first, &second), first.width, first.height, second.width,
                           second.height};
     if (comparison.verdict != kPairOk) return comparison;

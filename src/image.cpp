@@ -63,10 +63,17 @@ std::uint8_t* allocatePixels(std::size_t bytes) {
 void releasePixels(std::uint8_t* data, std::size_t bytes) {
     if (bytes < kMappedBytes) {
         std::free(data);
-    } else if (data != nullptr) {
+    } else {
         munmap(data, mappedLength(bytes));
     }
 }
+
+// Every image createImage makes, with what its buffer was allocated as. The public fields may be
+// changed by a caller; these are what disposeImage releases.
+struct Allocation : Image {
+    std::uint8_t* pixels;
+    std::size_t bytes;
+};
 
 std::size_t bufferBytes(const Image* image) {
     return static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height) *
@@ -90,14 +97,12 @@ Image* createImage(int width, int height, int depth) {
     if (!checkedSize(width, height, &pixels) || !checkedSize(pixels, depth / 8, &bytes)) {
         return nullptr;
     }
-    Image* image = new (std::nothrow) Image{width, height, depth, nullptr};
-    if (image == nullptr) return nullptr;
     // Zeroed, so that no byte a caller sees is undefined, even in a partly read image.
-    image->data = allocatePixels(static_cast<std::size_t>(bytes));
-    if (image->data == nullptr) {
-        delete image;
-        return nullptr;
-    }
+    const auto size = static_cast<std::size_t>(bytes);
+    std::uint8_t* buffer = allocatePixels(size);
+    if (buffer == nullptr) return nullptr;
+    auto* image = new (std::nothrow) Allocation{{width, height, depth, buffer}, buffer, size};
+    if (image == nullptr) releasePixels(buffer, size);
     return image;
 }
 
@@ -115,10 +120,25 @@ Image* createGreyTwin(const Image* colour) {
     return grey;
 }
 
+Image* createLumaImage(const Image* colour) {
+    if (colour == nullptr || colour->data == nullptr || colour->depth != 24) return nullptr;
+    const std::size_t pixels = bufferBytes(colour) / 3;
+    if (pixels == 0) return nullptr;
+    Image* luma = createImage(colour->width, colour->height, 8);
+    if (luma == nullptr) return nullptr;
+    const std::uint8_t* rgb = colour->data;
+    for (std::size_t i = 0; i < pixels; ++i, rgb += 3) {
+        luma->data[i] =
+            static_cast<std::uint8_t>((299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000);
+    }
+    return luma;
+}
+
 void disposeImage(Image* image) {
     if (image == nullptr) return;
-    releasePixels(image->data, bufferBytes(image));
-    delete image;
+    auto* allocation = static_cast<Allocation*>(image);
+    releasePixels(allocation->pixels, allocation->bytes);
+    delete allocation;
 }
 
 int getPixel(const Image* image, int x, int y, Pixel* out) {

@@ -31,12 +31,19 @@ bool checkedSize(std::int64_t a, std::int64_t b, std::int64_t* product);
 // A new image with every byte 0, or nullptr for a negative side, a depth other than
 // 8 or 24, a buffer beyond kMaxImageBytes or exhausted memory.
 Image* createImage(int width, int height, int depth);
+// Releases an image that createImage (or a reader) made, and the buffer it was made with,
+// whatever its fields have been changed to since.
 void disposeImage(Image* image);
 
 // A new 8-bit image of the grey levels of a 24-bit image whose every pixel has equal red, green
 // and blue, as programs that keep grey pictures in colour files write them. nullptr for no image,
 // one of another depth, one without pixels, one with a pixel of colour, or exhausted memory.
 Image* createGreyTwin(const Image* colour);
+
+// A new 8-bit image of the luma of a 24-bit image, Y = (299 R + 587 G + 114 B + 500) / 1000 in
+// integers (a grey pixel keeps its level). nullptr for no image, one of another depth, one
+// without pixels, or exhausted memory.
+Image* createLumaImage(const Image* colour);
 
 // Reads the pixel at (x, y), pulling each coordinate to the nearest border first. Returns 1 for
 // a pixel inside the image, 0 when a coordinate was pulled in, -1 for no image, an empty image

@@ -1,25 +1,31 @@
 // Image files of every format the library reads, told apart by their first bytes: BMP ("BM"),
-// PNG (through libspng) and PGM ("P5" binary, "P2" plain).
+// PNG (through libspng), PGM ("P5" binary, "P2" plain) and JPEG (FF D8, through libjpeg-turbo).
 #pragma once
 
 #include <cstdio>
 
 #include "image.h"
+#include "read_limits.h"
 #include "read_result.h"
 
 namespace likeness {
 
-// Reads the BMP, PNG or PGM file at path into a new image handed over through out, as
-// readBMPfile does, with its result codes: -1 a file that cannot be opened, -2 one of fewer than
-// two bytes, -10 a file of no format read here, a malformed header or an image beyond the model,
-// -3 a depth not read here (a 16-bit grey PNG, a PGM maxval above 255), -20 a BMP or PGM file
-// that ends inside its pixels (the partial image is handed over), -30 a PNG file the decoder
-// refused. Grey, grey-alpha and palette PNGs become 8-bit images (grey level; a palette entry's
-// red component), colour PNGs 24-bit ones; alpha is ignored.
+// Reads the BMP, PNG, PGM or JPEG file at path into a new image handed over through out, as
+// readBMPfile does, with its result codes: -1 a file that cannot be opened or read (a folder, a
+// read error), -2 one of fewer than two bytes, -10 a file of no format read here, a malformed
+// header, an image beyond the model or a compressed picture beyond the limits' ceiling, -3 a
+// depth not read here (a 16-bit grey PNG, a PGM maxval above 255, a CMYK or 12-bit JPEG), -20 a
+// BMP or PGM file that ends inside its pixels (the partial image is handed over), -30 a PNG or
+// JPEG file the decoder refused or warned about. Grey, grey-alpha and palette PNGs become 8-bit
+// images (grey level; a palette entry's red component), colour PNGs 24-bit ones; alpha is
+// ignored. Grey JPEGs become 8-bit images, colour ones 24-bit images.
+int readImageFile(const char* path, Image** out, const ReadLimits& limits);
+// With the default limits.
 int readImageFile(const char* path, Image** out);
 
 // The same from an open stream, read from where it stands and never moved back (a pipe will
 // do); the caller closes it.
+int readImageStream(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readImageStream(std::FILE* stream, Image** out);
 
 }  // namespace likeness

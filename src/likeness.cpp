@@ -15,8 +15,14 @@ double redAt(const Image* image, int x, int y) {
     return pixel.r;
 }
 
+// False for what getPixel cannot read: no image, no pixels, no rows or columns, another depth.
+bool hasPixels(const Image* image) {
+    Pixel pixel{0, 0, 0};
+    return getPixel(image, 0, 0, &pixel) >= 0;
+}
+
 bool insideGrey(const Image* image, int x0, int y0) {
-    return image->depth == 8 && image->data != nullptr && x0 >= 0 && y0 >= 0 &&
+    return image != nullptr && image->depth == 8 && image->data != nullptr && x0 >= 0 && y0 >= 0 &&
            x0 <= image->width - kBlockSize && y0 <= image->height - kBlockSize;
 }
 
@@ -53,19 +59,20 @@ BlockSums blockSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
 
 }  // namespace
 
-void scoreBand(const std::uint8_t* first, std::ptrdiff_t firstStride, const std::uint8_t* second,
-               std::ptrdiff_t secondStride, std::size_t width, double* scores) {
+void scoreBand(GreyRows first, GreyRows second, std::size_t width, double* scores) {
     const std::size_t blocks = width / kBlockSize;
-    for (std::size_t block =
-             leadingBlockScores(first, firstStride, second, secondStride, width, scores);
+    for (std::size_t block = leadingBlockScores(first.data, first.stride, second.data,
+                                                second.stride, width, scores);
          block < blocks; ++block) {
         const std::size_t x0 = block * kBlockSize;
-        scores[block] = fastBlockSSIM(first + x0, firstStride, second + x0, secondStride);
+        scores[block] =
+            fastBlockSSIM(first.data + x0, first.stride, second.data + x0, second.stride);
     }
 }
 
 int checkPair(const Image* first, const Image* second) {
-    if (first == nullptr || second == nullptr) return kPairNotGrey;
+    if (first == nullptr || second == nullptr || first->data == nullptr || second->data == nullptr)
+        return kPairNotGrey;
     if (first->depth != 8 || second->depth != 8) return kPairNotGrey;
     if (first->height != second->height || first->width != second->width) return kPairSizesDiffer;
     if (first->height % kBlockSize != 0 || first->width % kBlockSize != 0) return kPairNotDivisible;
@@ -75,6 +82,7 @@ int checkPair(const Image* first, const Image* second) {
 // Two passes in the same order, each square the product of a difference with itself, so that a
 // block compared with itself gives equal variances and covariance and scores exactly 1.
 double plainBlockSSIM(const Image* first, const Image* second, int x0, int y0) {
+    if (!hasPixels(first) || !hasPixels(second)) return std::numeric_limits<double>::quiet_NaN();
     double sumA = 0.0;
     double sumB = 0.0;
     for (int y = y0; y < y0 + kBlockSize; ++y) {
@@ -114,25 +122,34 @@ double calculate_ssim(const Image* first, const Image* second, int x0, int y0) {
     return plainBlockSSIM(first, second, x0, y0);
 }
 
-double meanSSIM(const Image* first, const Image* second, double* scores) {
-    // A pair of other sizes would take the walk past the end of the smaller image.
-    if (checkPair(first, second) != kPairOk) return std::numeric_limits<double>::quiet_NaN();
-    const int blocks = (first->height / kBlockSize) * (first->width / kBlockSize);
+double meanSSIMofRows(GreyRows first, GreyRows second, std::size_t width, std::size_t height,
+                      double* scores) {
+    const std::size_t blocks = (height / kBlockSize) * (width / kBlockSize);
     // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
-    if (blocks == 0) return std::numeric_limits<double>::quiet_NaN();
-    const auto width = static_cast<std::size_t>(first->width);
-    const auto stride = static_cast<std::ptrdiff_t>(width);
+    if (blocks == 0 || width % kBlockSize != 0 || height % kBlockSize != 0) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     std::vector<double> band(width / kBlockSize);
     double sum = 0.0;
-    for (int y0 = 0; y0 + kBlockSize <= first->height; y0 += kBlockSize) {
-        const std::size_t offset = static_cast<std::size_t>(y0) * width;
-        scoreBand(first->data + offset, stride, second->data + offset, stride, width, band.data());
+    for (std::size_t y0 = 0; y0 < height; y0 += kBlockSize) {
+        const auto row = static_cast<std::ptrdiff_t>(y0);
+        scoreBand({first.data + row * first.stride, first.stride},
+                  {second.data + row * second.stride, second.stride}, width, band.data());
         for (double score : band) {
             if (scores != nullptr) *scores++ = score;
             sum += score;
         }
     }
-    return sum / blocks;
+    return sum / static_cast<double>(blocks);
+}
+
+double meanSSIM(const Image* first, const Image* second, double* scores) {
+    // A pair of other sizes would take the walk past the end of the smaller image.
+    if (checkPair(first, second) != kPairOk) return std::numeric_limits<double>::quiet_NaN();
+    const auto width = static_cast<std::size_t>(first->width);
+    const auto stride = static_cast<std::ptrdiff_t>(width);
+    return meanSSIMofRows({first->data, stride}, {second->data, stride}, width,
+                          static_cast<std::size_t>(first->height), scores);
 }
 
 }  // namespace likeness

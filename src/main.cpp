@@ -1,4 +1,5 @@
-// likeness FIRST SECOND: prints the mean block SSIM of two 8-bit grey BMP files.
+// likeness FIRST SECOND: prints the mean block SSIM of two grey image files (BMP, PNG, PGM or
+// JPEG).
 #include "tool.h"
 
 int main(int argc, char** argv) {

@@ -33,10 +33,13 @@ bool readNumber(std::FILE* file, int* value) {
         number = number * 10 + (c - '0');
         if (number > INT32_MAX) return false;
     }
-    // A comment may follow a header field directly.
-    if (c == '#') std::ungetc(c, file);
+    // A comment may follow a field directly; with its line end it is then the one character that
+    // ends the field, as netpbm reads it, so that the samples start on the next line.
+    if (c == '#') {
+        while (c != EOF && c != '\n' && c != '\r') c = std::fgetc(file);
+    }
     *value = static_cast<int>(number);
-    return c == EOF || c == '#' || std::isspace(c);
+    return c == EOF || std::isspace(c);
 }
 
 // round(v * 255 / maxval), as netpbm scales samples.
@@ -44,25 +47,34 @@ std::uint8_t scaleSample(int value, int maxval) {
     return static_cast<std::uint8_t>((2 * value * 255 + maxval) / (2 * maxval));
 }
 
-int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
-    const auto count =
-        static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height);
+// Reads the samples up to the first one above maxval, which ends them as the end of the file
+// would: it and everything after it stay 0. Returns how many were kept.
+std::size_t readValidSamples(std::FILE* file, bool plain, int maxval, std::uint8_t* samples,
+                             std::size_t count) {
     std::size_t read = 0;
     if (plain) {
         int value = 0;
         while (read < count && readNumber(file, &value) && value <= maxval)
-            image->data[read++] = static_cast<std::uint8_t>(value);
-    } else {
-        read = std::fread(image->data, 1, count, file);
+            samples[read++] = static_cast<std::uint8_t>(value);
+        return read;
     }
-    // 255, the common maxval, leaves every sample as it is and none above it.
-    if (maxval == 255) return read == count ? kReadOk : kBadPixels;
-    bool valid = true;
-    for (std::size_t i = 0; i < read; ++i) {
-        valid = valid && image->data[i] <= maxval;
-        image->data[i] = scaleSample(std::min<int>(image->data[i], maxval), maxval);
+    read = std::fread(samples, 1, count, file);
+    const auto valid = static_cast<std::size_t>(
+        std::find_if(samples, samples + read, [maxval](std::uint8_t s) { return s > maxval; }) -
+        samples);
+    std::fill(samples + valid, samples + read, std::uint8_t{0});
+    return valid;
+}
+
+int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
+    const auto count =
+        static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height);
+    const std::size_t read = readValidSamples(file, plain, maxval, image->data, count);
+    // 255, the common maxval, leaves every sample as it is.
+    if (maxval != 255) {
+        for (std::size_t i = 0; i < read; ++i) image->data[i] = scaleSample(image->data[i], maxval);
     }
-    return read == count && valid ? kReadOk : kBadPixels;
+    return read == count ? kReadOk : kBadPixels;
 }
 
 }  // namespace

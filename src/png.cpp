@@ -77,7 +77,7 @@ int decodeGreyPNG(spng_ctx* context, const spng_ihdr& header, Image* image) {
 
 }  // namespace
 
-int readPNGafterSignature(std::FILE* file, Image** out) {
+int readPNGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
     PNGSource source{file, 0};
     PNGContext context = openPNG(&source);
     spng_ihdr header{};
@@ -85,6 +85,7 @@ int readPNGafterSignature(std::FILE* file, Image** out) {
     const bool grey = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
                       header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
     if (grey && header.bit_depth == 16) return kUnsupportedDepth;
+    if (!withinCeiling(header.width, header.height, limits)) return kBadHeader;
     const bool colour = header.color_type == SPNG_COLOR_TYPE_TRUECOLOR ||
                         header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     // The limits keep both sides within 2^31 - 1; createImage keeps the buffer within the model.

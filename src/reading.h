@@ -6,15 +6,30 @@
 #include <cstdio>
 
 #include "image.h"
+#include "read_limits.h"
 #include "read_result.h"
 
 namespace likeness {
 
+// Reads one image from an open stream into out, with the ReadResult codes.
+using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& limits);
+
 // Each format's reader from just after the bytes that told the format, which the caller has read:
-// "BM" for BMP, the first two bytes of the PNG signature, "P5" or "P2" (plain) for PGM.
-int readBMPafterSignature(std::FILE* stream, Image** out);
-int readPNGafterSignature(std::FILE* stream, Image** out);
+// "BM" for BMP, the first two bytes of the PNG signature, "P5" or "P2" (plain) for PGM, the
+// start-of-image marker FF D8 for JPEG. The readers of compressed pictures take the limits.
+int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
+int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
+int readJPEGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
+
+// True when a compressed picture of these sides is within the limits' ceiling; each reader of
+// such pictures asks as soon as its header has given the sides.
+bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits);
+
+// Reads the stream with read and hands over its image, unless the stream met a read error (a
+// folder opens, but cannot be read): that is not the end of the file, so no image is handed over
+// and the result is kCannotOpen.
+int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read);
 
 // Where an uncompressed BMP file keeps its rows, as its headers tell: what the reader would
 // copy into an image, for a caller that reads the rows where they lie.
@@ -31,13 +46,13 @@ struct BMPLayout {
 
 // Reads the headers and palette of a BMP file after its "BM" into layout: the reader's codes,
 // and kBadPixels for run-length encoded rows, which do not lie where an image's would.
-int readBMPlayout(std::FILE* stream, BMPLayout* layout);
+int readBMPlayout(std::FILE* stream, const ReadLimits& limits, BMPLayout* layout);
 
 // Reads a PGM header after its magic number, leaving the stream at the first sample.
 int readPGMheader(std::FILE* stream, int* width, int* height, int* maxval);
 
 // Opens the file at path through a buffer that makes large files fast, reads it with read and
-// closes it; -1 when it cannot be opened.
-int readFileWith(const char* path, Image** out, int (*read)(std::FILE*, Image**));
+// closes it; kCannotOpen when it cannot be opened.
+int readFileWith(const char* path, Image** out, const ReadLimits& limits, FormatReader read);
 
 }  // namespace likeness

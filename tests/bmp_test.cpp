@@ -9,6 +9,7 @@
 #include <iomanip>
 #include <set>
 #include <sstream>
+#include <string_view>
 #include <tuple>
 
 #include "image_file.h"
@@ -46,7 +47,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
     std::set<std::string> unlisted;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(LIKENESS_TEST_DATA)) {
         const auto extension = entry.path().extension();
-        if (extension == ".bmp" || extension == ".png" || extension == ".pgm") {
+        if (extension == ".bmp" || extension == ".png" || extension == ".pgm" ||
+            extension == ".jpg") {
             unlisted.insert(entry.path().string());
         }
     }
@@ -78,7 +80,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
 
 // A BMP file cut in its headers or palette is a bad header, one cut in its pixels hands over the
 // partial image; a PNG file cut after its first two bytes is refused by the decoder (but for the
-// checksum of its empty end chunk, which libspng does not read).
+// checksum of its empty end chunk, which libspng does not read), and so is a JPEG file cut
+// anywhere, even in its end marker.
 TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
     // Each file, where its pixels (or its PNG chunks) start, and the code of a cut after that.
     for (auto [name, start, cut] :
@@ -87,9 +90,11 @@ TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
           {"crafted/colour5x2.bmp", 14 + 40, kBadPixels},
           {"crafted/rle-escapes.bmp", 14 + 40 + 1024, kBadPixels},
           {"crafted/top-down.bmp", 14 + 40 + 1024, kBadPixels},
-          {"written/netpbm-interlaced-grey13x7.png", 2, kDecoderRefused}}) {
+          {"written/netpbm-interlaced-grey13x7.png", 2, kDecoderRefused},
+          {"written/cjpeg-progressive-grey13x7.jpg", 2, kDecoderRefused},
+          {"written/cjpeg-restart-colour37x21.jpg", 2, kDecoderRefused}}) {
         const Bytes whole = test_files::readBytes(test_files::dataPath(name));
-        const std::size_t end = whole.size() - (cut == kDecoderRefused ? 4 : 0);
+        const std::size_t end = whole.size() - (std::string_view(name).ends_with(".png") ? 4 : 0);
         for (std::size_t length = 1; length < end; ++length) {
             const auto read = readMemory(whole.data(), length);
             const int expected = length < 2 ? kEmptyFile : length < start ? kBadHeader : cut;
@@ -98,6 +103,40 @@ TEST(ReadImage, AFileCutAnywhereIsRefusedByWhereItEnds) {
                 << name << " cut at " << length;
         }
     }
+}
+
+// The BMP entry points read BMP files as readImageFile does and refuse other formats; a compressed
+// picture past the ceiling is refused before it is decoded, or decoded once the ceiling is lifted;
+// a folder, and a stream that meets a read error, is a file that cannot be read, not one that
+// ended.
+TEST(ReadImage, EveryEntryPointKeepsTheLimitsAndTellsErrorsFromEnds) {
+    // Reads the file at path by name (readers 0 and 1) or from the open file (2 and 3).
+    const auto read = [](int reader, const std::string& path, const ReadLimits& limits) {
+        Image* image = nullptr;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        const int code = reader == 0   ? readImageFile(path.c_str(), &image, limits)
+                         : reader == 1 ? readBMPfile(path.c_str(), &image, limits)
+                         : reader == 2 ? readImageStream(file, &image, limits)
+                                       : readBMPstream(file, &image, limits);
+        std::fclose(file);
+        return test_files::Read{code, ImagePtr(image)};
+    };
+    for (auto [name, pixels, bmp, compressed] :
+         {std::tuple{"crafted/rle-escapes.bmp", 12, true, true},
+          {"crafted/grey2x2.bmp", 4, true, false},
+          {"written/pil-grey13x7.png", 91, false, true},
+          {"crafted/pgm-plain.pgm", 3, false, false}}) {
+        for (int reader = 0; reader < 4; ++reader) {
+            EXPECT_EQ(read(reader, LIKENESS_TEST_DATA, {}).code, kCannotOpen) << reader;
+            for (const std::int64_t ceiling : {pixels - 1, pixels}) {
+                const bool refused = (reader % 2 == 1 && !bmp) || (compressed && ceiling < pixels);
+                const auto [code, image] = read(reader, test_files::dataPath(name), {ceiling});
+                EXPECT_EQ(code, refused ? kBadHeader : kReadOk) << name << ", " << reader;
+                EXPECT_EQ(image ? image->width * image->height : 0, refused ? 0 : pixels) << name;
+            }
+        }
+    }
+    EXPECT_EQ(read(2, test_files::dataPath("crafted/png-bomb.png"), {0}).code, kDecoderRefused);
 }
 
 // The written bytes, header fields, palette and zero filler, match files built field by field;
@@ -127,11 +166,11 @@ TEST(WriteBMP, WritesTheLayoutExactlyAndReportsWhatItCannotWrite) {
     }
     // Refusals, before any file is made, and writes that fail.
     std::uint8_t bytes[8] = {};
-    Image deep{2, 2, 16, bytes};
+    Image deep{2, 2, 16, bytes}, narrower{-2, 2, 8, bytes}, lower{2, -2, 8, bytes};
     // One pixel per row but four bytes per stored row: the file would pass 4 GiB.
     ImagePtr narrow(createImage(1, 1 << 30, 8));
     const std::string refused = test_files::scratchPath("refused.bmp");
-    for (Image* image : {&deep, narrow.get()}) {
+    for (Image* image : {&deep, &narrower, &lower, narrow.get()}) {
         EXPECT_EQ(writeBMPfile(refused.c_str(), image), 1);
         EXPECT_FALSE(std::filesystem::exists(refused));
     }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "test_files.h"
@@ -32,11 +33,19 @@ std::string pair(const std::string& first, const std::string& second) {
            test_files::dataPath("crafted/" + second + ".bmp");
 }
 
+std::string written(const std::string& name) {
+    return test_files::dataPath("written/" + name);
+}
+
 const std::string kTool = LIKENESS_EXE;
 const std::string kMap = LIKENESS_MAP_EXE;
 const std::string kSizes = "２つの画像のサイズが合いません．同じサイズの画像を使って下さい\n";
 const std::string kBlockSize = "画像のサイズが小領域サイズ 8 で割り切れません";
 const std::string kBlocks = pair("blocks-first", "blocks-second");
+const std::string kSecond = test_files::dataPath("crafted/blocks-second.bmp");
+// The same pair as PNG and PGM files.
+const std::string kFromPNG = test_files::dataPath("written/blocks-first.png") + " " +
+                             test_files::dataPath("written/blocks-second.pgm");
 
 // Every row of the message table, and results, byte for byte, from both programs.
 TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
@@ -58,17 +67,28 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {pair("grey8x16", "blocks-first"), kSizes + "(1)H:16, W:8 <=> (2)H:16, W:24\n", 1},
         {pair("grey12x8", "grey12x8"), kBlockSize + "(H:8, W:12)\n", 1},
         {pair("grey8x12", "grey8x12"), kBlockSize + "(H:12, W:8)\n", 1},
-        {pair("grey8x8", "grey8x8") + " ignored.bmp", "SSIM: 1.000000\n", 0},
+        // likeness-map takes a further name as its map: it goes to the scratch folder.
+        {pair("grey8x8", "grey8x8") + " " + test_files::scratchPath("ignored.bmp"),
+         "SSIM: 1.000000\n", 0},
         // 3 x 2 blocks scoring 1, 0.99899, -0.97161, 0.01571, 0.80246, 0.96977 (worked out apart
         // from this program).
         {kBlocks, "SSIM: 0.469219\n", 0},
+        // Black against level 1: C1 / (1 + C1), all from C1 = 6.5025.
+        {pair("black8x8", "grey8x8"), "SSIM: 0.866711\n", 0},
         // The first as a 24-bit file of grey pixels: compared as its 8-bit twin.
         {pair("blocks-first-24bit", "blocks-second"), "SSIM: 0.469219\n", 0},
-        // The same pair as PNG and PGM files.
-        {test_files::dataPath("written/blocks-first.png") + " " +
-             test_files::dataPath("written/blocks-second.pgm"),
-         "SSIM: 0.469219\n", 0},
+        {kFromPNG, "SSIM: 0.469219\n", 0},
         {pair("grey0x0", "grey0x0"), "SSIM: nan\n", 0},
+        // A colour JPEG file: colour once decoded.
+        {written("cjpeg-colour37x21.jpg") + " " + written("pil-grey-blocks-first.jpg"),
+         "このプログラムはモノクロのみ対応しています\n", 1},
+        // The first as colour JPEG files of a grey picture, against the second, then the second
+        // against them: each as the grey JPEG file of the same picture (worked out apart from
+        // this program, from Pillow's decoding).
+        {written("pil-rgb-blocks-first.jpg") + " " + kSecond, "SSIM: 0.463060\n", 0},
+        {kSecond + " " + written("pil-grey-blocks-first.jpg"), "SSIM: 0.463060\n", 0},
+        {kSecond + " " + written("im-rgb-blocks-first.jpg"), "SSIM: 0.468790\n", 0},
+        {written("im-grey-blocks-first.jpg") + " " + kSecond, "SSIM: 0.468790\n", 0},
     };
     for (const auto& [arguments, output, status] : cases) {
         const Outcome result = run(kTool + " " + arguments);
@@ -76,6 +96,29 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         if (arguments == grey) continue;  // likeness-map's usage line is its own
         const std::string map = test_files::scratchPath("checked.bmp");
         EXPECT_EQ(run(kMap + " " + arguments + " " + map), result) << arguments;
+    }
+    // The first as 24-bit BMP and RGB and RGBA PNG files of grey pixels, as ImageMagick and Pillow
+    // write them, first and second: each is compared as its 8-bit twin.
+    for (const char* name :
+         {"im-truecolour-blocks-first.bmp", "pil-rgb-blocks-first.bmp", "im-rgb-blocks-first.png",
+          "im-rgba-blocks-first.png", "pil-rgb-blocks-first.png", "pil-rgba-blocks-first.png"}) {
+        EXPECT_EQ(run(kTool + " " + written(name) + " " + kSecond).first, "SSIM: 0.469219\n");
+        EXPECT_EQ(run(kTool + " " + kSecond + " " + written(name)).first, "SSIM: 0.469219\n");
+    }
+    // A JPEG file from a pipe, which cannot seek.
+    EXPECT_EQ(
+        run("cat " + written("im-rgb-blocks-first.jpg") + " | " + kTool + " /dev/stdin " + kSecond),
+        Outcome("SSIM: 0.468790\n", 0));
+    // LIKENESS_MAX_PIXELS sets the ceiling on compressed pictures (the PNG and JPEG files have 384
+    // pixels); a value that is not a plain number keeps the default.
+    const std::string fromJPEG = written("pil-grey-blocks-first.jpg") + " " + kSecond;
+    for (auto [value, png, jpeg] :
+         {std::tuple{"383", "入力１の画像データが読めません", "入力１の画像データが読めません"},
+          {"384", "SSIM: 0.469219\n", "SSIM: 0.463060\n"},
+          {"383x", "SSIM: 0.469219\n", "SSIM: 0.463060\n"}}) {
+        const std::string limited = "LIKENESS_MAX_PIXELS=" + std::string(value) + " " + kTool + " ";
+        EXPECT_EQ(run(limited + kFromPNG).first, shiftJIS(png)) << value;
+        EXPECT_EQ(run(limited + fromJPEG).first, shiftJIS(jpeg)) << value;
     }
     // A result that cannot be written is a failure.
     const std::string map = test_files::scratchPath("unreported.bmp");

@@ -16,15 +16,15 @@
 namespace likeness {
 namespace {
 
-// The programs' way before compareFiles: both files read whole, one after the other, a grey
-// colour file taken as its twin, then checkPair and meanSSIM.
+// The programs' way before compareFiles: both files read whole with the limits, one after the
+// other, a grey colour file taken as its twin, then checkPair and meanSSIM.
 Comparison readThenCompare(const std::string& firstPath, const std::string& secondPath,
-                           std::vector<double>* scores) {
+                           const ReadLimits& limits, std::vector<double>* scores) {
     ImagePtr images[2];
     const std::string* paths[2] = {&firstPath, &secondPath};
     for (int i = 0; i < 2; ++i) {
         Image* raw = nullptr;
-        const int code = readImageFile(paths[i]->c_str(), &raw);
+        const int code = readImageFile(paths[i]->c_str(), &raw, limits);
         ImagePtr owned(raw);
         if (code < 0) return Comparison{i == 0 ? kFirstUnreadable : kSecondUnreadable};
         ImagePtr twin(createGreyTwin(owned.get()));
@@ -39,11 +39,12 @@ Comparison readThenCompare(const std::string& firstPath, const std::string& seco
 }
 
 // compareFiles gives what the whole read gives: verdict, sides, the mean's bits and every score.
-void expectSameAsWholeRead(const std::string& first, const std::string& second) {
+void expectSameAsWholeRead(const std::string& first, const std::string& second,
+                           const ReadLimits& limits = ReadLimits{}) {
     std::vector<double> expectedScores;
     std::vector<double> scores;
-    const Comparison expected = readThenCompare(first, second, &expectedScores);
-    const Comparison got = compareFiles(first.c_str(), second.c_str(), &scores);
+    const Comparison expected = readThenCompare(first, second, limits, &expectedScores);
+    const Comparison got = compareFiles(first.c_str(), second.c_str(), limits, &scores);
     const auto fields = [](const Comparison& c) {
         return std::tuple{c.verdict,     c.firstWidth,   c.firstHeight,
                           c.secondWidth, c.secondHeight, std::bit_cast<std::uint64_t>(c.mean)};
@@ -97,10 +98,33 @@ std::string saved(const std::string& name, const test_files::Bytes& bytes) {
     return path;
 }
 
+// Files read whole keep the reader's ceiling on compressed pictures and its refusals: a picture
+// over the ceiling, and a folder, which opens but cannot be read, cannot be read, as first or as
+// second; an uncompressed file, read where its rows lie, has no ceiling.
+TEST(CompareFiles, KeepsTheCeilingAndTheRefusalsOfTheWholeRead) {
+    const std::string png = test_files::dataPath("written/blocks-first.png");
+    const std::string jpeg = test_files::dataPath("written/ffmpeg-grey16x16.jpg");
+    const std::string bmp = test_files::dataPath("written/ffmpeg-grey16x16.bmp");
+    const std::string folder = test_files::dataPath("written");
+    const ReadLimits ceiling{64};
+    EXPECT_EQ(compareFiles(png.c_str(), bmp.c_str(), ceiling).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareFiles(bmp.c_str(), jpeg.c_str(), ceiling).verdict, kSecondUnreadable);
+    EXPECT_EQ(compareFiles(bmp.c_str(), bmp.c_str(), ceiling).verdict, kPairOk);
+    EXPECT_EQ(compareFiles(folder.c_str(), bmp.c_str(), ReadLimits{}).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareFiles(bmp.c_str(), folder.c_str(), ReadLimits{}).verdict, kSecondUnreadable);
+    for (const std::string& first : {png, jpeg, bmp, folder})
+        for (const std::string& second : {png, jpeg, bmp, folder})
+            for (const ReadLimits limits : {ceiling, ReadLimits{0}})
+                expectSameAsWholeRead(first, second, limits);
+}
+
+// Tests that make compareFiles start threads; they do not run where threads cannot end (see
+// CMakeLists.txt).
+
 // A picture large enough for two threads, stored in every form that is read band by band: BMP
 // bottom-up and top-down, with the grey palette and a reversed one, 24-bit grey, binary PGM. All
 // pairs agree bit for bit with the whole read.
-TEST(CompareFiles, ReadsEveryStoredFormOfALargePairAlike) {
+TEST(CompareFilesOnThreads, ReadsEveryStoredFormOfALargePairAlike) {
     const int side = 1456;  // 2.1 M pixels, 182 bands
     std::vector<std::string> files;
     for (int noise : {1, 60}) {
@@ -138,24 +162,24 @@ TEST(CompareFiles, ReadsEveryStoredFormOfALargePairAlike) {
 
 // A pipe keeps the reader's own path, read once as a stream, and only once the first file has
 // been read: with the first file missing, a reader would wait here for a writer forever.
-TEST(CompareFiles, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
+TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
     const std::string fifo = test_files::scratchPath("second.pgm");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(compareFiles("missing.bmp", fifo.c_str()).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareFiles("missing.bmp", fifo.c_str(), ReadLimits{}).verdict, kFirstUnreadable);
     const std::string first = test_files::dataPath("written/blocks-first.png");
     const std::string second = test_files::dataPath("written/blocks-second.pgm");
     std::thread writer([&] {
         std::ofstream(fifo, std::ios::binary) << std::ifstream(second, std::ios::binary).rdbuf();
     });
-    const Comparison comparison = compareFiles(first.c_str(), fifo.c_str());
+    const Comparison comparison = compareFiles(first.c_str(), fifo.c_str(), ReadLimits{});
     writer.join();
     std::vector<double> scores;
-    EXPECT_EQ(comparison.mean, readThenCompare(first, second, &scores).mean);
+    EXPECT_EQ(comparison.mean, readThenCompare(first, second, ReadLimits{}, &scores).mean);
 }
 
 // A file that shrinks while it is read is a file that cannot be read, never a crash, however
 // far the reading has got.
-TEST(CompareFiles, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead) {
+TEST(CompareFilesOnThreads, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead) {
     const int side = 4096;
     ImagePtr image(createImage(side, side, 8));
     for (int i = 0; i < side * side; ++i) image->data[i] = static_cast<std::uint8_t>(i % 251);
@@ -164,7 +188,8 @@ TEST(CompareFiles, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead) {
     for (int wait = 0; wait < 8000; wait += 1000) {
         const std::string second = saved("shrinking.bmp", bytes);
         Comparison comparison;
-        std::thread reader([&] { comparison = compareFiles(first.c_str(), second.c_str()); });
+        std::thread reader(
+            [&] { comparison = compareFiles(first.c_str(), second.c_str(), ReadLimits{}); });
         std::this_thread::sleep_for(std::chrono::microseconds(wait));
         ASSERT_EQ(truncate(second.c_str(), 5000), 0);
         reader.join();

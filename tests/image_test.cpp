@@ -20,6 +20,12 @@ TEST(CreateImage, RefusesWhatTheModelCannotHoldAndZeroesTheRest) {
     ImagePtr empty(createImage(0, 0, 8));
     Pixel pixel{1, 2, 3};
     EXPECT_EQ(setPixel(empty.get(), 0, 0, &pixel) + getPixel(empty.get(), 0, 0, &pixel), -1);
+    // Released as allocated, whatever the public fields say by then: a mapped 24-bit buffer of
+    // 12 MiB now described as a small one, and a small buffer described as a mapped one.
+    ImagePtr mapped(createImage(2048, 2048, 24)), small(createImage(2, 2, 8));
+    mapped->data[2048 * 2048 * 3 - 1] = 1;
+    mapped->width = mapped->height = 1;
+    small->width = small->height = 4096;
 }
 
 TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
@@ -52,6 +58,22 @@ TEST(PixelAccess, ReadsClampCoordinatesAndWritesClampEveryComponent) {
     for (Image* image : {static_cast<Image*>(nullptr), &noData, &deep})
         EXPECT_EQ(getPixel(image, 0, 0, &pixel) + setPixel(image, 0, 0, &high), -2);
     EXPECT_EQ(pixel.r + bytes[0], 255);
+}
+
+TEST(CreateLumaImage, WeighsTheComponentsAndRoundsHalfUp) {
+    ImagePtr colour(createImage(3, 2, 24));
+    // (r, g, b) worked out by hand: pure components, an exact half (114 * 250 = 28.5 thousand,
+    // rounded up to 29), grey and white.
+    const std::uint8_t rgb[] = {255, 0, 0,   0,  255, 0,  0,   0,   255,
+                                0,   0, 250, 77, 77,  77, 255, 255, 255};
+    std::copy(std::begin(rgb), std::end(rgb), colour->data);
+    ImagePtr luma(createLumaImage(colour.get()));
+    ASSERT_NE(luma, nullptr);
+    EXPECT_EQ(std::vector<int>(luma->data, luma->data + 6),
+              (std::vector<int>{76, 150, 29, 29, 77, 255}));
+    ImagePtr grey(createImage(3, 2, 8)), empty(createImage(0, 4, 24));
+    EXPECT_EQ(createLumaImage(grey.get()), nullptr);
+    EXPECT_EQ(createLumaImage(empty.get()), nullptr);
 }
 
 }  // namespace

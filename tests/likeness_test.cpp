@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <vector>
@@ -30,29 +31,34 @@ const Levels kRampUp = [](int x, int y) { return 8 * y + x; };
 const Levels kRampDown = [](int x, int y) { return 63 - (8 * y + x); };
 const Levels kFlat = [](int, int) { return 100; };
 
-// A block past the border sees the border pixels repeated, past any edge; a 24-bit image is
-// measured by its red component.
+// A block past the border sees the border pixels repeated, past any edge and whatever the other
+// image's width or depth; a 24-bit image is measured by its red component.
 TEST(BlockSSIM, BlocksPastTheBorderRepeatTheBorderPixels) {
     const Levels texture = [](int x, int y) { return (x * 37 + y * 11 + x * y) % 256; };
-    ImagePtr images[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
-    ImagePtr flat = greyImage(16, 12, kFlat);
-    ImagePtr flatBlock = greyImage(8, 8, kFlat);
-    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 8}, {8, 6}}) {
-        ImagePtr stretched = greyImage(8, 8, [&](int x, int y) {
-            return texture(std::clamp(x0 + x, 0, 15), std::clamp(y0 + y, 0, 11));
+    const Levels other = [](int x, int y) { return (x * x + 3 * y) % 256; };
+    ImagePtr firsts[] = {greyImage(16, 12, texture), greyImage(16, 12, texture, 24)};
+    ImagePtr seconds[] = {greyImage(24, 12, other), greyImage(24, 12, other, 24)};
+    const auto block = [](const Levels& level, int width, int x0, int y0) {
+        return greyImage(8, 8, [&](int x, int y) {
+            return level(std::clamp(x0 + x, 0, width - 1), std::clamp(y0 + y, 0, 11));
         });
-        const double expected = calculate_ssim(stretched.get(), flatBlock.get(), 0, 0);
-        for (const ImagePtr& image : images) {
-            EXPECT_EQ(calculate_ssim(image.get(), flat.get(), x0, y0), expected)
-                << x0 << ", " << y0;
-        }
+    };
+    // Past the top-left corner, the right border of the first only, the right and the bottom, the
+    // bottom only.
+    for (auto [x0, y0] : {std::pair{-4, -4}, {12, 0}, {12, 8}, {8, 6}}) {
+        const double expected =
+            calculate_ssim(block(texture, 16, x0, y0).get(), block(other, 24, x0, y0).get(), 0, 0);
+        for (const ImagePtr& first : firsts)
+            for (const ImagePtr& second : seconds)
+                EXPECT_EQ(calculate_ssim(first.get(), second.get(), x0, y0), expected)
+                    << x0 << ", " << y0 << ", depths " << first->depth << ", " << second->depth;
     }
 }
 
-// Every fast way of scoring a block gives the plain two-pass score bit for bit: the vector
-// kernels (the AVX2 one where the processor has it), the single-block score and so the mean's
-// scores, on blocks side by side in one band: random textures from flat to wild against
-// unrelated or noisy copies, and every pair of extreme blocks.
+// Every fast way of scoring a block gives the plain two-pass score bit for bit: the baseline
+// vector kernel and the one this processor is given (AVX2 where it has it), the single-block
+// score and so the mean's scores, on blocks side by side in one band: random textures from flat to
+// wild against unrelated or noisy copies, and every pair of extreme blocks.
 TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     std::mt19937 random(20261207);
     std::vector<int> a;
@@ -79,26 +85,34 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     ImagePtr first = greyImage(8 * blocks, 8, byBlock(a));
     ImagePtr second = greyImage(8 * blocks, 8, byBlock(b));
     const std::size_t width = 8 * static_cast<std::size_t>(blocks);
-    // The kernels also see the second band stored bottom-up, with an odd stride of its own.
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(width) + 13;
-    std::vector<std::uint8_t> flipped(8 * stride);
-    for (std::ptrdiff_t row = 0; row < 8; ++row)
-        std::copy_n(second->data + (7 - row) * blocks * 8, width, flipped.data() + row * stride);
-    const std::uint8_t* top = flipped.data() + 7 * stride;
-    std::vector<std::vector<double>> scores(3, std::vector<double>(blocks));
+    // The kernels and meanSSIMofRows also read rows with filler between them, a stride each, the
+    // second picture's rows stored bottom-up.
+    const auto step = static_cast<std::ptrdiff_t>(width);
+    const std::ptrdiff_t strides[2] = {step + 8, -(step + 24)};
+    std::vector<std::uint8_t> padded[2];
+    std::uint8_t* top[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const Image* image = i == 0 ? first.get() : second.get();
+        const std::ptrdiff_t bytes = std::abs(strides[i]);
+        padded[i].assign(static_cast<std::size_t>(bytes) * 8, 0xa5);
+        top[i] = padded[i].data() + (strides[i] < 0 ? 7 * bytes : 0);
+        for (std::ptrdiff_t row = 0; row < 8; ++row)
+            std::copy_n(image->data + row * step, width, top[i] + row * strides[i]);
+    }
+    std::vector<std::vector<double>> scores(4, std::vector<double>(blocks));
     meanSSIM(first.get(), second.get(), scores[0].data());
-    const auto kernel = hasAVX2Kernel() ? leadingBlockScoresAVX2 : nullptr;
-    const std::size_t scored[3] = {
-        scores[0].size(),
-        leadingBlockScoresBaseline(first->data, blocks * 8, top, -stride, width, scores[1].data()),
-        kernel ? kernel(first->data, blocks * 8, top, -stride, width, scores[2].data()) : 0};
+    meanSSIMofRows({top[0], strides[0]}, {top[1], strides[1]}, width, 8, scores[1].data());
+    const std::size_t scored[4] = {
+        scores[0].size(), scores[1].size(),
+        leadingBlockScoresBaseline(top[0], strides[0], top[1], strides[1], width, scores[2].data()),
+        leadingBlockScores(top[0], strides[0], top[1], strides[1], width, scores[3].data())};
     std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
         plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
         const std::uint8_t* at[2] = {first->data + 8 * block, second->data + 8 * block};
         ASSERT_EQ(fastBlockSSIM(at[0], width, at[1], width), plain[block]) << block;
     }
-    for (int way = 0; way < 3; ++way)
+    for (int way = 0; way < 4; ++way)
         for (std::size_t block = 0; block < scored[way]; ++block)
             ASSERT_EQ(scores[way][block], plain[block]) << "block " << block << ", way " << way;
 }
@@ -110,14 +124,20 @@ TEST(MeanSSIM, PairsWithoutAMeanGiveNaN) {
     ImagePtr small = greyImage(8, 8, kRampUp);
     ImagePtr colour = greyImage(16, 16, kRampUp, 24);
     ImagePtr empty(createImage(0, 0, 8));
+    Image noData{16, 16, 8, nullptr};
     for (auto [first, second] : {std::pair{large.get(), small.get()},
                                  {small.get(), large.get()},
                                  {colour.get(), colour.get()},
                                  {empty.get(), empty.get()},
-                                 {large.get(), static_cast<Image*>(nullptr)}}) {
+                                 {large.get(), static_cast<Image*>(nullptr)},
+                                 {&noData, large.get()}}) {
         const double mean = meanSSIM(first, second);
         EXPECT_TRUE(std::isnan(mean) && !std::signbit(mean));
     }
+    // Nor has a block of an image without pixels.
+    for (const Image* none : {static_cast<Image*>(nullptr), &noData, empty.get()})
+        EXPECT_TRUE(std::isnan(calculate_ssim(none, large.get(), 0, 0)) &&
+                    std::isnan(calculate_ssim(large.get(), none, 8, 8)));
 }
 
 }  // namespace

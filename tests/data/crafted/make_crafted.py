@@ -50,6 +50,9 @@ write("filler3x2.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3, 0xBB])))
 write("colour5x2.bmp", bmp(5, 2, bits=24, rows=b"".join(
     bytes(100 * r + 10 * x + c for x in range(5) for c in range(3)) + b"\xcc" for r in range(2))))
 write("core3x2.bmp", bmp(3, 2, header=12, rows=bytes([1, 2, 3, 0, 4, 5, 6, 0])))
+# An OS/2 file whose pixels start 3 bytes past its palette.
+write("core-offset-gap.bmp", bmp(3, 2, header=12, offset=14 + 12 + 768 + 3,
+                                 rows=b"\x63" * 3 + bytes([1, 2, 3, 0, 4, 5, 6, 0])))
 write("colours16.bmp", bmp(4, 1, colours=16, palette=b"".join(bytes((0, 0, 10 * i, 0)) for i in range(16)),
                            rows=bytes([0, 15, 3, 16])))
 write("colours300.bmp", bmp(4, 1, colours=300, palette=b"".join(bytes((0, 0, 255 - i % 256, 0)) for i in range(300)),
@@ -76,6 +79,8 @@ for header in (52, 56, 108, 124):
 # Cut inside the rows: what was read is kept, the rest is 0.
 write("cut-in-filler.bmp", bmp(3, 2, rows=bytes([4, 5, 6, 0xAA, 1, 2, 3])))
 write("cut-mid-band.bmp", bmp(4, 3, palette=INVERSE, rows=bytes([1, 2, 3, 4, 5, 6])))
+# The second pixel is cut after its blue and green: no red was read.
+write("cut-mid-pixel.bmp", bmp(2, 1, bits=24, rows=bytes([1, 2, 3, 4, 5])))
 
 # Run-length rows, bottom-up: runs, end of line, literals (odd ones padded), a move, end of bitmap.
 # Pixels never written are index 0; pixels past the right edge or the top are dropped.
@@ -88,6 +93,9 @@ write("rle-clipped.bmp", rle(4, 2, [6, 2, 0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 4, 1,
                                     0, 2, 2, 5, 3, 7, 0, 1]))
 write("rle-no-end-mark.bmp", rle(4, 2, [4, 1, 0, 0, 4, 2]))
 write("rle-cut.bmp", rle(4, 2, [4, 1, 0, 0, 2, 2]))
+# A move past the right edge and up a row, then the cut: the rows moved over take index 0's level
+# (255 here), the row above stays 0.
+write("rle-cut-after-move.bmp", rle(4, 3, [2, 1, 0, 2, 9, 1]))
 write("rle-bits24.bmp", rle(2, 2, [2, 1, 0, 1], bits=24))
 write("rle-top-down.bmp", rle(2, -2, [2, 1, 0, 1]))
 write("rle4-bits8.bmp", bmp(2, 2, compression=2, palette=INVERSE, rows=bytes([2, 1, 0, 1])))
@@ -110,9 +118,13 @@ write("height-min.bmp", bmp(8, -0x80000000, rows=bytes(64)))
 write("width-negative.bmp", bmp(-8, 8, rows=bytes(64)))
 write("width-max.bmp", bmp(0x7FFFFFFF, 2, bits=24, rows=bytes(64)))
 write("large-little-data.bmp", bmp(40000, 40000, rows=bytes(100)))
+# Run-length pixels need the whole picture's memory whatever the stream holds: past the default
+# ceiling of 2^28 pixels they are refused.
+write("rle-40000x40000.bmp", rle(40000, 40000, [0, 1]))
 
 # Pairs for the command line.
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
+write("black8x8.bmp", grey(8, 8, [0] * 64))
 for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
     write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
 # Grey but for one pixel, the last in memory (bottom right), whose red is 1: a colour picture.
@@ -149,19 +161,73 @@ def png(width, height, rows, depth=8, colour=0, idat=None):
 
 
 write("png-grey2x2.png", png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
+# Alpha is dropped: grey-alpha keeps the grey level, RGBA its red, green and blue.
+write("png-grey-alpha2x1.png", png(2, 1, bytes([0, 10, 255, 20, 0]), colour=4))
+write("png-rgba2x1.png", png(2, 1, bytes([0, 1, 2, 3, 255, 4, 5, 6, 0]), colour=6))
 bad_crc = bytearray(png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
 bad_crc[-16] ^= 1  # the IDAT checksum
 write("png-bad-crc.png", bytes(bad_crc))
 write("png-16bit-grey.png", png(1, 1, bytes(3), depth=16))
 write("png-huge.png", png(65535, 65535, bytes(100)))
-# 46000 x 46000 fits the model (2.1 GB); a megabyte of zeros in 1 KB, then the data runs out.
+# 46000 x 46000 fits the model (2.1 GB) but not the default ceiling on compressed pictures; a
+# megabyte of zeros in 1 KB, then the data runs out.
 write("png-bomb.png", png(46000, 46000, b"", idat=zlib.compress(bytes(1 << 20), 9)))
+# At the ceiling (16384 x 16384) the picture is decoded, until its data runs out.
+write("png-16384x16384.png", png(16384, 16384, bytes(16385)))
 write("pgm-comments.pgm", b"P5 # a comment\n4 # width\n1\n# maxval next\n15\n" + bytes([0, 5, 10, 15]) +
       b"P5 1 1 255\n\x07")
 write("pgm-plain.pgm", b"P2\n3 1\n3\n0 1\n3\n")
 write("pgm-16bit.pgm", b"P5\n1 1\n65535\n\x00\x01")
 write("pgm-short.pgm", b"P5\n4 2\n255\n" + bytes([1, 2, 3, 4, 5]))
 write("pgm-above-maxval.pgm", b"P2\n2 1\n3\n1 4\n")
+write("pgm-binary-above-maxval.pgm", b"P5\n4 1\n3\n\x01\x04\x02\x03")
+write("pgm-comment-after-maxval.pgm", b"P5\n2 1\n255#c\nAB")
+# Levels round(v * 255 / maxval) for a maxval that does not divide 255, halves rounding up.
+write("pgm-maxval7.pgm", b"P2 8 1 7 0 1 2 3 4 5 6 7\n")
+write("pgm-maxval100.pgm", b"P5\n4 1\n100\n\x01\x31\x32\x63")
 write("pgm-bad-header.pgm", b"P5\n4 x\n255\n" + bytes(4))
 write("pgm-maxval0.pgm", b"P5\n1 1\n0\n\x00")
 
+
+
+# JPEG files built marker by marker, one 8 x 8 block a component, every coefficient 0 (so every
+# pixel 128): one-code Huffman tables, whose only code "0" means a difference of 0 or the end of a
+# block, so that each scan's data is the code and its padding.
+def segment(marker, payload):
+    return bytes((0xFF, marker)) + struct.pack(">H", len(payload) + 2) + payload
+
+
+def jpeg(scans, components=1, width=8, height=8, precision=8, frame=0xC0, data=b"\x3f"):
+    """scans: (component, first coefficient, last coefficient, Ah, Al) for each scan."""
+    table = bytes([1] + [0] * 15 + [0])
+    out = b"\xff\xd8" + segment(0xDB, bytes([0] + [1] * 64)) + segment(0xC4, b"\x00" + table + b"\x10" + table)
+    out += segment(frame, struct.pack(">BHHB", precision, height, width, components) +
+                   b"".join(bytes((i, 0x11, 0)) for i in range(1, components + 1)))
+    for component, first, last, high, low in scans:
+        out += segment(0xDA, bytes((1, component, 0, first, last, high << 4 | low))) + data
+    return out + b"\xff\xd9"
+
+
+def baseline(**fields):
+    return jpeg([(1, 0, 63, 0, 0)], **fields)
+
+
+def progression(components):
+    """Every scan a progressive file may hold: each coefficient of each component alone, first at
+    a thirteenth of its precision, then refined a bit at a time: 896 scans a component."""
+    return [(c, k, k, 14 - step if step else 0, 13 - step) for c in range(1, components + 1)
+            for k in range(64) for step in range(14)]
+
+
+write("jpeg-grey8x8.jpg", baseline())
+write("jpeg-scans500.jpg", jpeg(progression(1)[:500], frame=0xC2, data=b"\x7f"))
+write("jpeg-scans2688.jpg", jpeg(progression(3), components=3, frame=0xC2, data=b"\x7f"))
+write("jpeg-huge-65535.jpg", baseline(width=65535, height=65535))
+write("jpeg-beyond-model.jpg", baseline(width=60000, height=60000))
+write("jpeg-12bit.jpg", baseline(precision=12))
+write("jpeg-lossless.jpg", baseline(frame=0xC3))
+write("jpeg-two-components.jpg", jpeg([(1, 0, 63, 0, 0)], components=2))
+# Damage libjpeg reports only as a warning, patching over it: a code of 24 one bits that no table
+# holds, and stray bytes before the end marker.
+write("jpeg-bad-code.jpg", baseline(data=b"\xff\x00\xff\x00\xff\x00"))
+write("jpeg-stray-bytes.jpg", baseline(data=b"\x3f" + b"\x12" * 100))

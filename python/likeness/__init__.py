@@ -1,0 +1,135 @@
+"""Exact mean SSIM of grey pictures over non-overlapping 8 x 8 blocks, as the likeness tool prints it.
+
+read(path)            -> uint8 array, (height, width) or (height, width, 3), from an image file
+ssim(a, b)            -> mean block SSIM of two 2-D uint8 arrays, the bits the tool prints
+block_scores(a, b)    -> float64 array of every block's score, (height / 8, width / 8)
+write_bmp(path, a)    -> writes a uint8 array as a BMP file
+
+Arrays are read where they lie (any strides, read-only, anything with the buffer protocol), and
+files are read and blocks scored with the interpreter released, so threads compare in parallel.
+A file the reader refuses raises an Error with the library's result code in ``code``:
+CannotOpenError (an OSError) when it cannot be opened, ImageFileError (a ValueError) otherwise.
+"""
+
+import os
+from typing import Union
+
+import numpy
+
+from . import _core
+
+__all__ = [
+    "Error",
+    "CannotOpenError",
+    "NotFoundError",
+    "PermissionDeniedError",
+    "IsAFolderError",
+    "ImageFileError",
+    "read",
+    "ssim",
+    "block_scores",
+    "write_bmp",
+]
+
+Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+class Error(Exception):
+    """A file the reader refused; ``code`` is the library's result code (negative)."""
+
+    code: int
+
+
+class CannotOpenError(Error, OSError):
+    """The file cannot be opened (code -1); ``errno``, ``strerror`` and ``filename`` say why."""
+
+
+class NotFoundError(CannotOpenError, FileNotFoundError):
+    """There is no file at the path."""
+
+
+class PermissionDeniedError(CannotOpenError, PermissionError):
+    """The file may not be read."""
+
+
+class IsAFolderError(CannotOpenError, IsADirectoryError):
+    """The path names a folder."""
+
+
+class ImageFileError(Error, ValueError):
+    """The file opened but holds no picture the reader takes; ``filename`` names it."""
+
+
+_OPEN_ERRORS = {
+    2: NotFoundError,  # ENOENT
+    13: PermissionDeniedError,  # EACCES
+    21: IsAFolderError,  # EISDIR
+}
+
+_REFUSALS = {
+    -2: "the file ends before its first two bytes",
+    -3: "a depth or kind of picture that is not read (such as 16-bit grey or 1-bit BMP)",
+    -10: "no known signature, a malformed or cut header, or a picture beyond 2^31 - 1 bytes",
+    -20: "an unsupported compression, or the file ends inside its pixels",
+    -30: "the decoder refused the file: broken, cut short or beyond its limits",
+}
+
+
+def _refusal(code: int, error: int, path: Path) -> Error:
+    if code == -1:
+        error = error or 5  # EIO when the system gave no reason
+        refusal: Error = _OPEN_ERRORS.get(error, CannotOpenError)(
+            error, os.strerror(error), path
+        )
+    else:
+        reason = _REFUSALS.get(code, "the file cannot be read")
+        refusal = ImageFileError(f"cannot read {os.fsdecode(path)!r}: {reason} (code {code})")
+        refusal.filename = path  # type: ignore[attr-defined]
+    refusal.code = code
+    return refusal
+
+
+def read(path: Path) -> numpy.ndarray:
+    """Reads a BMP, PNG, PGM or JPEG file (told by its first bytes) into a new uint8 array.
+
+    8-bit pictures give shape (height, width), 24-bit ones (height, width, 3) with r, g, b.
+    Raises CannotOpenError (an OSError: NotFoundError is a FileNotFoundError) when the file
+    cannot be opened, and ImageFileError (a ValueError) when it holds no picture read here;
+    both carry the library's result code in ``code``.
+    """
+    code, error, array = _core.read(os.fsencode(path))
+    if code != 0:
+        raise _refusal(code, error, path)
+    return array
+
+
+def ssim(a, b) -> float:
+    """Mean SSIM over the 8 x 8 blocks of two grey pictures: the number the likeness tool prints.
+
+    a and b are 2-D uint8 arrays (or any buffer of that kind) of the same shape whose sides are
+    multiples of 8; a 0 x 0 pair gives NaN. Other element types raise TypeError (no conversion:
+    the range of a float picture would be a guess); other dimensions, shapes that differ and
+    sides that are not multiples of 8 raise ValueError.
+    """
+    return _core.ssim(a, b)
+
+
+def block_scores(a, b) -> numpy.ndarray:
+    """Every 8 x 8 block's SSIM, as a float64 array of shape (height / 8, width / 8).
+
+    The blocks likeness-map draws, with the same arguments and errors as ssim; their sum in row
+    order divided by their count is ssim(a, b).
+    """
+    return _core.block_scores(a, b)
+
+
+def write_bmp(path: Path, array) -> None:
+    """Writes a uint8 array as an uncompressed BMP file.
+
+    Shape (height, width) gives an 8-bit file with a grey palette, (height, width, 3) a 24-bit
+    file (r, g, b). Raises TypeError for other element types, ValueError for other shapes and
+    OSError when the file cannot be written.
+    """
+    error = _core.write_bmp(os.fsencode(path), array)
+    if error != 0:
+        raise OSError(error, os.strerror(error), path)

@@ -1,0 +1,70 @@
+// What likeness-check knows about one pair: where it came from, and either the comparison's
+// result with its verdict or why the pair could not be compared.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace likeness::check {
+
+// Why a pair was not compared; kNone when it was.
+enum class Problem {
+    kNone,
+    kCannotReadFirst,
+    kCannotReadSecond,
+    kNotGrey,
+    kSizesDiffer,
+    kNotDivisible,
+    kMissingFirst,
+    kMissingSecond,
+    kMalformedLine,
+};
+
+// The words a record uses for a problem ("cannot read first", ...); empty for kNone.
+const char* problemWords(Problem problem);
+
+// Two paths to compare, or a pair already known to be incomparable.
+struct Pair {
+    std::string first;
+    std::string second;
+    Problem problem = Problem::kNone;
+};
+
+// When a pair passes: each bound, when given, must be met.
+struct Thresholds {
+    std::optional<double> minMean;   // the mean at least this
+    std::optional<double> minBlock;  // every block at least this
+};
+
+struct Record {
+    std::string first;
+    std::string second;
+    Problem problem = Problem::kNone;
+    int code = 0;  // the reader's result code when a file could not be read
+    double mean = std::nan("");
+    std::size_t blocks = 0;
+    double worst = std::nan("");  // the lowest block score, and its block's top-left pixel
+    int worstX = 0;
+    int worstY = 0;
+    std::size_t below = 0;  // blocks under Thresholds::minBlock
+    bool pass = false;
+    std::string map;         // the path of the map written for this pair, if any
+    bool mapFailed = false;  // a map was due but could not be written
+};
+
+// Whether a file of the pair could not be read, so that the record carries the reader's code.
+bool unreadable(const Record& record);
+
+// The problem's words, with the reader's code where a file could not be read.
+std::string problemText(const Record& record);
+
+// Fills in the worst block (the first in row order among equals), the blocks below the bound and
+// the verdict of a compared pair, from its mean and its block scores in row order, columns blocks
+// a row.
+void judge(const std::vector<double>& scores, int columns, const Thresholds& thresholds,
+           Record* record);
+
+}  // namespace likeness::check

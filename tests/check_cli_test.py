@@ -1,0 +1,149 @@
+"""Runs likeness-check as users do and reads what it writes with Python's own parsers.
+
+check_cli_test.py CHECK LIKENESS LIKENESS_MAP DATA SHARD_EXAMPLE
+"""
+import csv
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+CHECK, LIKENESS, LIKENESS_MAP, DATA, SHARD = [os.fsencode(a) for a in sys.argv[1:6]]
+KEYS = ["first", "second", "ssim", "blocks", "worst", "below", "pass", "map", "error", "code"]
+
+
+def run(*arguments, stdin=b"", cwd=None):
+    done = subprocess.run([CHECK, *arguments], input=stdin, capture_output=True, cwd=cwd,
+                          timeout=120)
+    return done.stdout, done.stderr, done.returncode
+
+
+def records(output):
+    lines = [json.loads(line) for line in output.decode().splitlines()]
+    assert all(list(line) == KEYS for line in lines), lines
+    return lines
+
+
+def crafted(name):
+    return os.path.join(DATA, b"crafted", name)
+
+
+def check_pairs_and_errors(folder):
+    """FIRST against many, with every kind of trouble, in JSON; every mean is likeness's."""
+    first = os.path.join(folder, b"-first with space.bmp")
+    shutil.copy(crafted(b"blocks-first.bmp"), first)
+    odd = [os.path.join(folder, name) for name in (b"quote\"', comma.bmp", b"bad \xff\xfe.bmp",
+                                                             b"control \x01\n.bmp")]
+    for name in odd:
+        shutil.copy(crafted(b"blocks-second.bmp"), name)
+    os.mkfifo(os.path.join(folder, b"fifo.bmp"))
+    open(os.path.join(folder, b"empty.bmp"), "wb").close()
+    seconds = [crafted(b"blocks-second.bmp"), crafted(b"blocks-first-24bit.bmp"), *odd,
+               os.path.join(folder, b"missing.bmp"), folder, os.path.join(folder, b"fifo.bmp"),
+               os.path.join(folder, b"empty.bmp"), crafted(b"png-bomb.png"),
+               crafted(b"grey8x16.bmp"), crafted(b"colour16x16.bmp")]
+    out, _, status = run(b"--format=json", b"--jobs", b"3", b"--", first, *seconds, cwd=folder)
+    got = records(out)
+    assert status == 2 and [r["second"] for r in got][:2] == [s.decode() for s in seconds[:2]]
+    assert got[3]["second"].endswith("bad \ufffd\ufffd.bmp") and got[2]["second"].endswith("\"', comma.bmp")
+    assert [(r["error"], r["code"]) for r in got[5:]] == [
+        ("cannot read second", -1), ("cannot read second", -1), ("cannot read second", -2),
+        ("cannot read second", -2), ("cannot read second", -10), ("sizes differ", None),
+        ("not grey", None)]
+    # 3 x 2 blocks; the third of the top row scores lowest.
+    assert got[0]["worst"]["x"] == 16 and got[0]["worst"]["y"] == 0 and got[0]["blocks"] == 6
+    for record, text, second in zip(got[:5], out.splitlines(), seconds):
+        line = subprocess.run([LIKENESS, first, second], capture_output=True).stdout
+        assert line == b"SSIM: %f\n" % record["ssim"]
+        # The shortest decimal that reads back as the same double, as Python's repr writes it.
+        shortest = repr(float(record["ssim"])).removesuffix(".0")
+        assert b'"ssim":%s,' % shortest.encode() in text, (shortest, text)
+    return first, seconds[:5]
+
+
+def check_verdicts_and_reports(folder, first, seconds):
+    """Exit statuses 0 and 1, CSV, JUnit and maps, each read back by its parser."""
+    assert run(first, first)[2] == 0
+    maps, junit = os.path.join(folder, b"maps"), os.path.join(folder, b"report.xml")
+    out, _, status = run(b"--min-block", b"0.5", b"--format", b"csv", b"--maps", maps,
+                         b"--junit", junit, first, first, *seconds)
+    assert status == 1
+    rows = list(csv.DictReader(io.StringIO(out.decode(), newline="")))
+    assert [row["pass"] for row in rows] == ["true", "false", "true", "false", "false", "false"]
+    assert rows[1]["below"] == "2" and rows[1]["worst_x"] == "16" and rows[0]["map"] == ""
+    assert rows[4]["second"].endswith("bad \ufffd\ufffd.bmp") and rows[5]["second"].endswith("\x01\n.bmp")
+    suite = ElementTree.parse(junit).getroot().find("testsuite")
+    cases = suite.findall("testcase")
+    assert len(cases) == 6 and suite.get("failures") == "4" and suite.get("errors") == "0"
+    assert cases[3].get("name").endswith("quote\"', comma.bmp") and cases[1].find("failure") is not None
+    # A control character is no XML character: it stands as U+FFFD; the line break is kept.
+    assert cases[5].get("name").endswith("control \ufffd\n.bmp")
+    # The map has the levels likeness-map draws.
+    drawn = os.path.join(folder, b"drawn.bmp")
+    subprocess.run([LIKENESS_MAP, first, seconds[0], drawn], capture_output=True, check=True)
+    same = subprocess.run([LIKENESS, rows[1]["map"].encode(), drawn], capture_output=True)
+    assert same.stdout == b"SSIM: 1.000000\n", same.stdout
+    assert sorted(os.listdir(maps)) == sorted(
+        os.fsencode(os.path.basename(r["map"])) for r in rows if r["pass"] == "false")
+
+
+def check_folders_and_lists(folder):
+    """Folder pairing in text, pair lists with malformed lines, input order under many jobs."""
+    left, right = os.path.join(folder, b"left"), os.path.join(folder, b"right")
+    for side, names in ((left, [b"b.BMP", b"sub/a.bmp", b"only-left.bmp"]),
+                        (right, [b"b.BMP", b"sub/a.bmp", b"only-right.png"])):
+        for name in names:
+            os.makedirs(os.path.dirname(os.path.join(side, name)), exist_ok=True)
+            shutil.copy(crafted(b"blocks-second.bmp"), os.path.join(side, name))
+    out, _, status = run(left, right)
+    lines = out.decode().splitlines()
+    assert status == 2 and lines[-1] == "4 pairs: 2 passed, 0 failed, 2 not compared", lines
+    assert "missing second" in lines[2] and "missing first" in lines[3] and "sub/a.bmp" in lines[4]
+    pairs = [crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")]
+    lines = [b"\t".join(pairs if i % 3 else pairs[::-1]) for i in range(150)]
+    lines += [b"no tab", b"\t" + pairs[0], pairs[0] + b"\t"]
+    out, _, status = run(b"--jobs", b"9", b"--format", b"json", b"--pairs", b"-",
+                         stdin=b"\n".join(lines) + b"\n")
+    got = records(out)
+    assert status == 2 and [r["error"] for r in got[150:]] == ["malformed line"] * 3
+    assert [r["first"].encode() for r in got[:150]] == [line.split(b"\t")[0] for line in lines[:150]]
+    pair_list = os.path.join(folder, b"pairs.tsv")
+    with open(pair_list, "wb") as stream:
+        stream.write(b"\n".join(lines[:150]) + b"\n")
+    return pair_list, b"".join(out.splitlines(keepends=True)[:150])
+
+
+def check_usage_errors(folder):
+    for arguments in ([b"--bogus", b"a", b"b"], [b"--min-mean", b"x", b"a", b"b"], [b"a"],
+                      [b"--jobs", b"0", b"a", b"b"], [b"--pairs", folder], [b"--all-maps", b"a", b"b"],
+                      [b"--pairs", os.path.join(folder, b"none.tsv")], [b"--pairs", b"-"]):
+        out, err, status = run(*arguments)
+        assert (out, status) == (b"", 2) and b"Usage: likeness-check" in err, arguments
+
+
+def check_sharding(pair_list, expected):
+    """The README's example: the list sharded with GNU parallel over hosts (here, this one)."""
+    merged = pair_list + b".jsonl"
+    environment = dict(os.environ, LIKENESS_CHECK=CHECK)
+    done = subprocess.run([SHARD, pair_list, merged, b":"], env=environment, timeout=120)
+    with open(merged, "rb") as stream:
+        assert done.returncode == 0 and stream.read() == expected
+
+
+def main():
+    with tempfile.TemporaryDirectory() as name:
+        folder = os.fsencode(name)
+        first, seconds = check_pairs_and_errors(folder)
+        check_verdicts_and_reports(folder, first, seconds)
+        pair_list, out = check_folders_and_lists(folder)
+        check_usage_errors(folder)
+        check_sharding(pair_list, out)
+        # Nothing was written outside --maps and --junit.
+        assert b"maps" in os.listdir(folder) and not os.path.exists(b"maps")
+
+
+main()

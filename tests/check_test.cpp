@@ -1,0 +1,162 @@
+// likeness-check's parts: the verdict, where pairs come from, reading, and the job runner.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "check/compare.h"
+#include "check/pairs.h"
+#include "check/runner.h"
+#include "read_result.h"
+#include "test_files.h"
+
+namespace likeness::check {
+namespace {
+
+Record judged(double mean, const std::vector<double>& scores, Thresholds thresholds) {
+    Record record;
+    record.mean = mean;
+    judge(scores, 3, thresholds, &record);
+    return record;
+}
+
+TEST(Judge, PassesOnlyWhenEveryBoundIsMetAndNamesTheFirstWorstBlock) {
+    // Three columns of blocks; 0.5 is the lowest twice, first at the second block of the top row.
+    const std::vector<double> scores{0.9, 0.5, 0.7, 0.5, 0.95, 1.0};
+    const Record free = judged(0.758, scores, {});
+    EXPECT_TRUE(free.pass);
+    EXPECT_EQ(free.worst, 0.5);
+    EXPECT_EQ(free.worstX, 8);
+    EXPECT_EQ(free.worstY, 0);
+    EXPECT_EQ(free.blocks, 6u);
+    // (min mean, min block, passes, blocks below): bounds are inclusive.
+    const struct {
+        std::optional<double> minMean, minBlock;
+        bool pass;
+        std::size_t below;
+    } cases[] = {{0.758, {}, true, 0}, {0.7581, {}, false, 0}, {{}, 0.5, true, 0},
+                 {{}, 0.75, false, 3}, {0.5, 0.95, false, 4},  {0.9, 0.1, false, 0}};
+    for (const auto& c : cases) {
+        const Record record = judged(0.758, scores, {c.minMean, c.minBlock});
+        EXPECT_EQ(record.pass, c.pass) << c.minMean.value_or(-9) << " " << c.minBlock.value_or(-9);
+        EXPECT_EQ(record.below, c.below) << c.minBlock.value_or(-9);
+    }
+    // Without blocks the mean is not a number: it passes no bound on the mean.
+    EXPECT_TRUE(judged(std::nan(""), {}, {{}, 0.9}).pass);
+    EXPECT_FALSE(judged(std::nan(""), {}, {0.0, {}}).pass);
+}
+
+using namespace std::string_literals;
+
+TEST(PairList, SplitsAtTheTabAndCallsEveryOtherLineMalformed) {
+    const std::string text =
+        "a b.png\tc\"d.png\n-x.bmp\tCRLF.bmp\r\nno tab\n\tempty-first\nempty-second\t\n"
+        "one\ttwo\tthree\nzero\0byte\tx\n\nlast\tline"s;
+    std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+    std::vector<Pair> pairs;
+    {
+        PairList list(stream);
+        for (Pair pair; list.next(&pair);) pairs.push_back(pair);
+    }
+    std::fclose(stream);
+    const std::vector<std::pair<std::string, std::string>> good{
+        {"a b.png", "c\"d.png"}, {"-x.bmp", "CRLF.bmp"}, {"last", "line"}};
+    ASSERT_EQ(pairs.size(), 9u);
+    for (std::size_t i : {0, 1, 8}) {
+        EXPECT_EQ(pairs[i].problem, Problem::kNone) << i;
+        EXPECT_EQ(std::pair(pairs[i].first, pairs[i].second), good[i == 8 ? 2 : i]);
+    }
+    for (std::size_t i = 2; i < 8; ++i) EXPECT_EQ(pairs[i].problem, Problem::kMalformedLine) << i;
+    EXPECT_EQ(pairs[2].first, "no tab");
+}
+
+TEST(PairsInFolders, PairsSamePathsBytewiseAndNamesTheMissingSide) {
+    namespace fs = std::filesystem;
+    const std::string left = test_files::scratchPath("left"),
+                      right = test_files::scratchPath("right");
+    for (const auto& [folder, names] :
+         {std::pair{left, std::vector<std::string>{"a.png", "Z.Png", "sub/b.PGM", "only-left.bmp",
+                                                   "notes.txt", "deep/er/c.jpeg"}},
+          std::pair{right, std::vector<std::string>{"a.png", "Z.Png", "sub/b.PGM", "only-right.JPG",
+                                                    "deep/er/c.jpeg", "sub/d.txt"}}}) {
+        for (const std::string& name : names) {
+            fs::create_directories(fs::path(folder + "/" + name).parent_path());
+            std::ofstream(folder + "/" + name) << "x";
+        }
+    }
+    fs::create_directories(left + "/folder.png");
+    const std::vector<Pair> pairs = pairsInFolders(left, right + "/");
+    std::vector<std::string> seen;
+    for (const Pair& pair : pairs) {
+        seen.push_back(pair.first.substr(left.size() + 1) + " " + problemWords(pair.problem));
+        EXPECT_EQ(pair.second.substr(right.size() + 1),
+                  seen.back().substr(0, seen.back().find(' ')));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Z.Png ", "a.png ", "deep/er/c.jpeg ",
+                                              "only-left.bmp missing second",
+                                              "only-right.JPG missing first", "sub/b.PGM "}));
+}
+
+TEST(LoadImage, RefusesWhatIsNoFileAtOnceAndKeepsTheReadersCodes) {
+    const std::string fifo = test_files::scratchPath("fifo.bmp");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(test_files::scratchPath("empty.bmp"));
+    // (path, code): a pipe that no one writes to is empty, not a wait.
+    for (const auto& [path, code] :
+         {std::pair{fifo, kEmptyFile},
+          {test_files::scratchPath("empty.bmp"), kEmptyFile},
+          {test_files::scratchPath(""), kCannotOpen},
+          {"/dev/null", kCannotOpen},
+          {test_files::scratchPath("missing.bmp"), kCannotOpen},
+          {test_files::dataPath("crafted/cut-mid-band.bmp"), kBadPixels}}) {
+        const Loaded loaded = loadImage(path, false);
+        EXPECT_EQ(loaded.code, code) << path;
+        EXPECT_EQ(loaded.image, nullptr) << path;
+    }
+    const std::string colour = test_files::dataPath("crafted/colour16x16.bmp");
+    EXPECT_EQ(loadImage(colour, false).image->depth, 24);
+    EXPECT_EQ(loadImage(colour, true).image->depth, 8);
+    const Pair pair{colour, colour};
+    EXPECT_EQ(comparePair(pair, 0, nullptr, {}).problem, Problem::kNotGrey);
+    Settings luma;
+    luma.luma = true;
+    EXPECT_EQ(comparePair(pair, 0, nullptr, luma).mean, 1.0);
+}
+
+TEST(RunPairs, EmitsInInputOrderWithFewRecordsWaiting) {
+    std::vector<Pair> pairs(400);
+    for (std::size_t i = 0; i < pairs.size(); ++i) pairs[i].first = std::to_string(i);
+    PairVector source(pairs);
+    std::atomic<std::size_t> started{0};
+    std::size_t emitted = 0, mostWaiting = 0;
+    std::vector<std::string> order;
+    constexpr unsigned kJobs = 7;
+    runPairs(
+        source, kJobs,
+        [&](const Pair& pair, std::size_t index) {
+            ++started;
+            // Uneven times, so that later pairs often finish before earlier ones.
+            std::this_thread::sleep_for(std::chrono::microseconds((index * 7919) % 500));
+            Record record;
+            record.first = pair.first;
+            return record;
+        },
+        [&](const Record& record) {
+            mostWaiting = std::max(mostWaiting, started - emitted++);
+            order.push_back(record.first);
+        });
+    std::vector<std::string> expected;
+    for (const Pair& pair : pairs) expected.push_back(pair.first);
+    EXPECT_EQ(order, expected);
+    EXPECT_LE(mostWaiting, 3 * kJobs);
+}
+
+}  // namespace
+}  // namespace likeness::check
