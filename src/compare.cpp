@@ -423,7 +423,7 @@ bool hasBlocks(const Picture& first, const Picture& second) {
            first.height > 0;
 }
 
-// checkPair's verdict on the two pictures.
+// checkPair's verdict on the two pictures, whose pixels lie in their files or images.
 int checkPictures(Picture* first, Picture* second) {
     if (!hasBlocks(*first, *second)) {
         findColour(first);
@@ -431,12 +431,9 @@ int checkPictures(Picture* first, Picture* second) {
         if (first->ended) return kFirstUnreadable;
         if (second->ended) return kSecondUnreadable;
     }
-    // checkPair refuses images without pixels; these have theirs, in their files or images, and
-    // it looks no further than whether they are there.
-    std::uint8_t stored = 0;
-    const Image a{first->width, first->height, first->colour ? 24 : 8, &stored};
-    const Image b{second->width, second->height, second->colour ? 24 : 8, &stored};
-    return checkPair(&a, &b);
+    const Image a{first->width, first->height, first->colour ? 24 : 8, nullptr};
+    const Image b{second->width, second->height, second->colour ? 24 : 8, nullptr};
+    return checkShapes(a, b);
 }
 
 // The verdict once the pair has been scored: a file that shrank while it was read cannot be read

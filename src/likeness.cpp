@@ -73,9 +73,13 @@ void scoreBand(GreyRows first, GreyRows second, std::size_t width, double* score
 int checkPair(const Image* first, const Image* second) {
     if (first == nullptr || second == nullptr || first->data == nullptr || second->data == nullptr)
         return kPairNotGrey;
-    if (first->depth != 8 || second->depth != 8) return kPairNotGrey;
-    if (first->height != second->height || first->width != second->width) return kPairSizesDiffer;
-    if (first->height % kBlockSize != 0 || first->width % kBlockSize != 0) return kPairNotDivisible;
+    return checkShapes(*first, *second);
+}
+
+int checkShapes(const Image& first, const Image& second) {
+    if (first.depth != 8 || second.depth != 8) return kPairNotGrey;
+    if (first.height != second.height || first.width != second.width) return kPairSizesDiffer;
+    if (first.height % kBlockSize != 0 || first.width % kBlockSize != 0) return kPairNotDivisible;
     return kPairOk;
 }
 

@@ -23,6 +23,10 @@ enum PairCheck {
 // their sizes agree and that the sides are multiples of kBlockSize.
 int checkPair(const Image* first, const Image* second);
 
+// The same checks on what two images would be, for a caller whose pixels lie elsewhere (in a
+// file still being read): only the depths and sides count, not the data.
+int checkShapes(const Image& first, const Image& second);
+
 // SSIM of the 8 x 8 block whose top-left pixel is (x0, y0) in first against the same block of
 // second. Reads the red component (the grey level of 8-bit images); pixels past the border
 // repeat the nearest border pixel. Blocks wholly inside two 8-bit images take fastBlockSSIM,
