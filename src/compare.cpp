@@ -1,6 +1,8 @@
 #include "compare.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,26 +194,28 @@ void takeReds(const std::uint8_t* __restrict stored, std::uint8_t* __restrict gr
     for (std::size_t x = 0; x < count; ++x) grey[x] = stored[3 * x + 2];
 }
 
-// One stored row as grey levels; colour is set at a pixel of colour. Reads one byte past the
-// row's pixels.
-void convertRow(const Picture& picture, const std::uint8_t* stored, std::uint8_t* grey,
-                bool* colour) {
-    const auto width = static_cast<std::size_t>(picture.width);
-    if (picture.pixels == Pixels::kPalette) {
-        for (std::size_t x = 0; x < width; ++x) grey[x] = picture.grey[stored[x]];
-        return;
-    }
-    if (picture.pixels == Pixels::kInverted) {
-        for (std::size_t x = 0; x < width; ++x) grey[x] = static_cast<std::uint8_t>(~stored[x]);
-        return;
-    }
+// The grey levels of one row of blue-green-red pixels; colour is set at a pixel of colour. Reads
+// one byte past the row's pixels.
+void greyRow(const std::uint8_t* stored, std::uint8_t* grey, std::size_t width, bool* colour) {
     if (!allGrey(stored, width)) *colour = true;
     takeReds(stored, grey, width);
 }
 
+// Stored indices turned into their grey levels where they lie, filler bytes and all: the
+// conversion is then one pass over the bytes just read, with no buffer of its own.
+void levelsInPlace(const Picture& picture, std::uint8_t* bytes, std::size_t count) {
+    if (picture.pixels == Pixels::kInverted) {
+        for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+    } else if (picture.pixels == Pixels::kPalette) {
+        for (std::size_t i = 0; i < count; ++i) bytes[i] = picture.grey[bytes[i]];
+    }
+}
+
 // A buffer for stored rows, with a spare byte for allGrey to read past the last one.
 std::unique_ptr<std::uint8_t[]> storedBuffer(std::size_t bytes) {
-    return std::make_unique<std::uint8_t[]>(bytes + 1);
+    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bytes + 1);
+    buffer[bytes] = 0;
+    return buffer;
 }
 
 // Reads count stored rows from the one that lies first in the file into buffer; false when the
@@ -238,7 +242,7 @@ bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t co
 constexpr int kPieceBands = 2;
 
 // Memory for the pieces of one thread: the stored rows of both files, and a band's grey levels
-// where they must be converted.
+// where they are taken out of blue-green-red pixels.
 struct PieceBuffers {
     std::unique_ptr<std::uint8_t[]> stored[2];
     std::unique_ptr<std::uint8_t[]> grey[2];
@@ -251,13 +255,14 @@ PieceBuffers pieceBuffers(const Picture& first, const Picture& second) {
         const std::size_t stored = kPieceBands * kBlockSize * pictures[i]->stride;
         const std::size_t grey = kBlockSize * static_cast<std::size_t>(first.width);
         if (pictures[i]->file) buffers.stored[i] = storedBuffer(stored);
-        if (pictures[i]->pixels != Pixels::kGrey)
+        if (pictures[i]->pixels == Pixels::kBlueGreenRed)
             buffers.grey[i] = std::make_unique_for_overwrite<std::uint8_t[]>(grey);
     }
     return buffers;
 }
 
-// count rows from y0 down, as they lie: in the image, or read from the file into stored.
+// count rows from y0 down, as they lie: in the image, or read from the file into stored, where
+// palette indices become grey levels.
 GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
     const auto stride = static_cast<std::ptrdiff_t>(picture.stride);
     if (picture.image) return {picture.image->data + y0 * stride, stride};
@@ -266,16 +271,17 @@ GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* sto
                         stored)) {
         *ended = true;
     }
+    levelsInPlace(picture, stored, static_cast<std::size_t>(count) * picture.stride);
     if (!picture.bottomUp) return {stored, stride};
     return {stored + (count - 1) * stride, -stride};
 }
 
-// A band of 8 stored rows as grey levels: where they lie, or converted into grey.
+// A band of 8 rows as grey levels: where they lie, or taken out of blue-green-red pixels.
 GreyRows greyBand(const Picture& picture, GreyRows band, std::uint8_t* grey, bool* colour) {
-    if (picture.pixels == Pixels::kGrey) return band;
+    if (picture.pixels != Pixels::kBlueGreenRed) return band;
     const auto width = static_cast<std::ptrdiff_t>(picture.width);
     for (std::ptrdiff_t row = 0; row < kBlockSize; ++row)
-        convertRow(picture, band.data + row * band.stride, grey + row * width, colour);
+        greyRow(band.data + row * band.stride, grey + row * width, picture.width, colour);
     return {grey, width};
 }
 
@@ -302,69 +308,136 @@ void scorePiece(const Picture& first, const Picture& second, int piece, PieceBuf
 
 // Pairs of fewer pixels are scored on one thread: starting another costs more than it saves.
 constexpr std::int64_t kThreadedPixels = std::int64_t{1} << 21;
-// Pieces the second thread may score before the first has added up the earlier ones.
-constexpr int kAhead = 4;
+// Pieces scored on two threads that may wait to be added up: enough that neither thread waits
+// for the other but at the very end.
+constexpr int kSlots = 32;
 
-// Two threads score the pieces in turn, the first thread the even ones; the first adds up every
-// score in order, the second's as they are handed over through a few slots.
+// Both threads take the next piece whenever they are free and score it into a ring of slots;
+// the first thread adds the slots up in the order of the pieces, so the mean keeps its bits.
 struct Scoring {
     const Picture& first;
     const Picture& second;
     int pieces;
-    std::size_t pieceBlocks;          // scores in a whole piece
-    std::unique_ptr<double[]> slots;  // kAhead pieces of the second thread's scores
-    std::atomic<int> handedOver{0};   // pieces the second thread has scored
-    std::atomic<int> added{0};        // of those, the pieces the first has added up
+    std::size_t pieceBlocks;  // scores in a whole piece
+    int slotCount;            // kSlots, or 1 for one thread
+    std::unique_ptr<double[]> slots;
+    std::unique_ptr<std::atomic<int>[]> ready;  // for each slot, 1 + the piece scored into it
+    std::atomic<int> next{0};                   // the next piece to be taken
+    std::atomic<int> added{0};                  // pieces added up so far
+    std::atomic<bool> placed{false};            // the second thread has been sent to its core
     Findings findings[2];
 };
 
-// The second thread's work: the odd pieces, each into the slot its turn comes to.
-void scoreOddPieces(Scoring* scoring) {
-    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
-    for (int piece = 1, turn = 0; piece < scoring->pieces; piece += 2, ++turn) {
-        for (int added = scoring->added.load(); added <= turn - kAhead;
-             added = scoring->added.load()) {
-            scoring->added.wait(added);
-        }
-        double* slot = scoring->slots.get() + turn % kAhead * scoring->pieceBlocks;
-        scorePiece(scoring->first, scoring->second, piece, &buffers, slot, &scoring->findings[1]);
-        scoring->handedOver.store(turn + 1);
-        scoring->handedOver.notify_one();
-    }
+double* slotOf(const Scoring& scoring, int piece) {
+    return scoring.slots.get() +
+           static_cast<std::size_t>(piece % scoring.slotCount) * scoring.pieceBlocks;
 }
 
-// The first thread's work: the even pieces, or every piece when it works alone, and the sum of
-// all scores in order, which out receives as well when given.
-double addPieces(Scoring* scoring, bool alone, double* out) {
+// Scores a piece into its slot, once the piece that had the slot before has been added up.
+void scoreIntoSlot(Scoring* scoring, int piece, PieceBuffers* buffers, Findings* findings) {
+    for (int added = scoring->added.load(); piece >= added + scoring->slotCount;
+         added = scoring->added.load()) {
+        scoring->added.wait(added);
+    }
+    scorePiece(scoring->first, scoring->second, piece, buffers, slotOf(*scoring, piece), findings);
+    std::atomic<int>& ready = scoring->ready[piece % scoring->slotCount];
+    ready.store(piece + 1);
+    ready.notify_one();
+}
+
+// A new thread waits for its turn on the core of the thread that started it, which on a virtual
+// machine takes milliseconds while the other core idles. So the second thread is sent to the other
+// cores as it starts, and lets itself go anywhere again once it runs.
+struct Cores {
+    cpu_set_t allowed;
+    bool known;
+};
+
+Cores allowedCores() {
+    Cores cores{};
+    cores.known = sched_getaffinity(0, sizeof cores.allowed, &cores.allowed) == 0;
+    return cores;
+}
+
+void sendElsewhere(std::thread* thread, const Cores& cores) {
+    cpu_set_t others = cores.allowed;
+    const int here = sched_getcpu();
+    if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
+    if (cores.known && CPU_COUNT(&others) > 0)
+        pthread_setaffinity_np(thread->native_handle(), sizeof others, &others);
+}
+
+// The second thread's work: pieces as they come, until none is left.
+void scoreTakenPieces(Scoring* scoring, Cores cores) {
+    scoring->placed.wait(false);
+    if (cores.known) sched_setaffinity(0, sizeof cores.allowed, &cores.allowed);
     PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
-    const auto own = std::make_unique_for_overwrite<double[]>(scoring->pieceBlocks);
-    const std::size_t columns = static_cast<std::size_t>(scoring->first.width / kBlockSize);
-    const int bands = scoring->first.height / kBlockSize;
-    double sum = 0.0;
-    for (int piece = 0; piece < scoring->pieces; ++piece) {
-        const int turn = piece / 2;
-        const bool handed = !alone && piece % 2 == 1;
-        const double* scores = own.get();
-        if (handed) {
-            for (int done = scoring->handedOver.load(); done <= turn;
-                 done = scoring->handedOver.load()) {
-                scoring->handedOver.wait(done);
-            }
-            scores = scoring->slots.get() + turn % kAhead * scoring->pieceBlocks;
-        } else {
-            scorePiece(scoring->first, scoring->second, piece, &buffers, own.get(),
-                       &scoring->findings[0]);
-        }
-        const std::size_t blocks =
-            static_cast<std::size_t>(std::min(kPieceBands, bands - piece * kPieceBands)) * columns;
-        for (std::size_t block = 0; block < blocks; ++block) sum += scores[block];
-        if (out != nullptr) out = std::copy_n(scores, blocks, out);
-        if (handed) {
-            scoring->added.store(turn + 1);
-            scoring->added.notify_one();
+    for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++)
+        scoreIntoSlot(scoring, piece, &buffers, &scoring->findings[1]);
+}
+
+// The sum of every score in order, as the first thread adds up the slots; out receives the
+// scores as well when given.
+class Adder {
+  public:
+    Adder(Scoring* scoring, double* out) : scoring_(scoring), out_(out) {}
+
+    // Adds up the pieces from the next one on: those before end, waiting for them, and as many
+    // more as are ready.
+    void add(int end) {
+        for (; added_ < scoring_->pieces; ++added_) {
+            std::atomic<int>& ready = scoring_->ready[added_ % scoring_->slotCount];
+            int scored = ready.load();
+            if (scored != added_ + 1 && added_ >= end) return;
+            for (; scored != added_ + 1; scored = ready.load()) ready.wait(scored);
+            addPiece(slotOf(*scoring_, added_));
+            scoring_->added.store(added_ + 1);
+            scoring_->added.notify_one();
         }
     }
-    return sum;
+
+    double sum() const { return sum_; }
+
+  private:
+    void addPiece(const double* scores) {
+        const auto columns = static_cast<std::size_t>(scoring_->first.width / kBlockSize);
+        const int bands = scoring_->first.height / kBlockSize - added_ * kPieceBands;
+        const std::size_t blocks = static_cast<std::size_t>(std::min(kPieceBands, bands)) * columns;
+        for (std::size_t block = 0; block < blocks; ++block) sum_ += scores[block];
+        if (out_ != nullptr) out_ = std::copy_n(scores, blocks, out_);
+    }
+
+    Scoring* scoring_;
+    double* out_;
+    int added_ = 0;
+    double sum_ = 0.0;
+};
+
+// The first thread's work: pieces as they come, and between them the sum of those ready.
+double addPieces(Scoring* scoring, double* out) {
+    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
+    Adder adder(scoring, out);
+    for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++) {
+        adder.add(piece - scoring->slotCount + 1);
+        scoreIntoSlot(scoring, piece, &buffers, &scoring->findings[0]);
+    }
+    adder.add(scoring->pieces);
+    return adder.sum();
+}
+
+// Starts the second thread, or leaves it unstarted when there is none to be had.
+std::thread startSecondThread(Scoring* scoring) {
+    const Cores cores = allowedCores();
+    std::thread thread;
+    try {
+        thread = std::thread(scoreTakenPieces, scoring, cores);
+    } catch (const std::exception&) {
+        return thread;
+    }
+    sendElsewhere(&thread, cores);
+    scoring->placed.store(true);
+    scoring->placed.notify_one();
+    return thread;
 }
 
 // The mean of the block scores, added in the order meanSSIM adds them, so that it keeps its
@@ -373,26 +446,23 @@ double addPieces(Scoring* scoring, bool alone, double* out) {
 double scorePictures(Picture* first, Picture* second, double* out) {
     const int bands = first->height / kBlockSize;
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
+    const int pieces = (bands + kPieceBands - 1) / kPieceBands;
+    const bool alone = std::int64_t{first->width} * first->height < kThreadedPixels || pieces < 2 ||
+                       std::thread::hardware_concurrency() < 2;
+    const int slotCount = alone ? 1 : kSlots;
     Scoring scoring{*first,
                     *second,
-                    (bands + kPieceBands - 1) / kPieceBands,
+                    pieces,
                     kPieceBands * columns,
-                    nullptr,
+                    slotCount,
+                    std::make_unique_for_overwrite<double[]>(slotCount * kPieceBands * columns),
+                    std::make_unique<std::atomic<int>[]>(slotCount),
+                    {},
                     {},
                     {},
                     {}};
-    bool alone = std::int64_t{first->width} * first->height < kThreadedPixels ||
-                 scoring.pieces < 2 || std::thread::hardware_concurrency() < 2;
-    std::thread worker;
-    if (!alone) {
-        try {
-            scoring.slots = std::make_unique_for_overwrite<double[]>(kAhead * scoring.pieceBlocks);
-            worker = std::thread(scoreOddPieces, &scoring);
-        } catch (const std::exception&) {
-            alone = true;  // no second thread to be had: this one scores every piece
-        }
-    }
-    const double sum = addPieces(&scoring, alone, out);
+    std::thread worker = alone ? std::thread() : startSecondThread(&scoring);
+    const double sum = addPieces(&scoring, out);
     if (worker.joinable()) worker.join();
     for (const Findings& found : scoring.findings) {
         first->colour = first->colour || found.colour[0];
@@ -413,7 +483,7 @@ void findColour(Picture* picture) {
     const auto grey = std::make_unique_for_overwrite<std::uint8_t[]>(width);
     for (int y = 0; y < picture->height && !picture->colour && !picture->ended; ++y) {
         picture->ended = !readStoredRows(*picture, static_cast<std::size_t>(y), 1, stored.get());
-        convertRow(*picture, stored.get(), grey.get(), &picture->colour);
+        greyRow(stored.get(), grey.get(), width, &picture->colour);
     }
 }
 
