@@ -98,6 +98,30 @@ std::string saved(const std::string& name, const test_files::Bytes& bytes) {
     return path;
 }
 
+// A 24-bit picture is grey only where every pixel's three components are equal: one component
+// of one pixel off by one, wherever it lies in a row or in the picture, makes it a colour picture,
+// whether the pair is scored or refused for its sizes first.
+TEST(CompareFiles, TakesA24BitPictureWithOneComponentOffForColour) {
+    const int width = 200, height = 16;
+    ImagePtr image(createImage(width, height, 24));
+    for (int i = 0; i < width * height; ++i) std::fill_n(image->data + 3 * i, 3, i * 7 % 256);
+    const std::string grey = saved("grey.bmp", written(*image));
+    const std::string other = test_files::dataPath("written/ffmpeg-grey16x16.bmp");
+    for (const int pixel : {0, 77, width - 1, width * height / 2 + 130, width * height - 1}) {
+        for (int component = 0; component < 3; ++component) {
+            std::uint8_t& byte = image->data[3 * pixel + component];
+            ++byte;
+            const std::string colour = saved("colour.bmp", written(*image));
+            --byte;
+            EXPECT_EQ(compareFiles(colour.c_str(), grey.c_str(), ReadLimits{}).verdict,
+                      kPairNotGrey)
+                << pixel << " " << component;
+            expectSameAsWholeRead(grey, colour);
+            expectSameAsWholeRead(colour, other);
+        }
+    }
+}
+
 // Files read whole keep the reader's ceiling on compressed pictures and its refusals: a picture
 // over the ceiling, and a folder, which opens but cannot be read, cannot be read, as first or as
 // second; an uncompressed file, read where its rows lie, has no ceiling.
