@@ -1,9 +1,19 @@
-// Compiled twice: as it stands for any processor of its family, and (as block_score_avx2.cpp,
-// with AVX2 enabled) for the newer ones, which leadingBlockScores then hands the work to.
+// Compiled three times: as it stands for any processor of its family, and (as
+// block_score_avx2.cpp and block_score_avx512.cpp, with AVX2 or AVX-512 enabled, defining
+// LIKENESS_KERNEL as the name of the kernel they build) for the newer ones, which
+// leadingBlockScores then hands the work to.
 #include "block_score.h"
 
-#if defined(__AVX2__) || defined(__SSE2__)
+#include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+// GCC 12's AVX-512 intrinsics leave lanes undefined by initialising a variable with itself, which
+// its own -Wuninitialized reports once they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 namespace likeness {
@@ -13,9 +23,32 @@ namespace {
 constexpr int kRows = 8;
 
 // The few vector operations the sums need, on the widest vectors this compilation allows.
-#if defined(__AVX2__)
+// lanesToDoubles<lanes...> gives the 32-bit lanes it names, one per block of a group, as doubles;
+// the other half of the order is left undefined, since only half of the lanes are taken.
+#if defined(__AVX512F__) && defined(__AVX512BW__)
+using Vector = __m512i;
+using Doubles = __m512d;  // one per block of a group
+struct Op {
+    static Vector load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+    static Vector zero() { return _mm512_setzero_si512(); }
+    static Vector sumsOfEight(Vector v) { return _mm512_sad_epu8(v, zero()); }
+    static Vector add64(Vector a, Vector b) { return _mm512_add_epi64(a, b); }
+    static Vector add32(Vector a, Vector b) { return _mm512_add_epi32(a, b); }
+    static Vector widenLow(Vector v) { return _mm512_unpacklo_epi8(v, zero()); }
+    static Vector widenHigh(Vector v) { return _mm512_unpackhi_epi8(v, zero()); }
+    static Vector multiplyAdd(Vector a, Vector b) { return _mm512_madd_epi16(a, b); }
+    static Vector interleaveLow32(Vector a, Vector b) { return _mm512_unpacklo_epi32(a, b); }
+    static Vector interleaveHigh32(Vector a, Vector b) { return _mm512_unpackhi_epi32(a, b); }
+    static Vector shiftDown64(Vector v) { return _mm512_bsrli_epi128(v, 8); }
+    template <int... lanes>
+    static Doubles lanesToDoubles(Vector v) {
+        const Vector order = _mm512_castsi256_si512(_mm256_setr_epi32(lanes...));
+        return _mm512_cvtepi32_pd(_mm512_castsi512_si256(_mm512_permutexvar_epi32(order, v)));
+    }
+};
+#elif defined(__AVX2__)
 using Vector = __m256i;
-using Doubles = __m256d;  // one per block of a group
+using Doubles = __m256d;
 struct Op {
     static Vector load(const std::uint8_t* p) {
         return _mm256_loadu_si256(reinterpret_cast<const Vector*>(p));
@@ -30,16 +63,10 @@ struct Op {
     static Vector interleaveLow32(Vector a, Vector b) { return _mm256_unpacklo_epi32(a, b); }
     static Vector interleaveHigh32(Vector a, Vector b) { return _mm256_unpackhi_epi32(a, b); }
     static Vector shiftDown64(Vector v) { return _mm256_srli_si256(v, 8); }
-    // The 32-bit lanes that order picks, as doubles.
-    static Doubles lanesToDoubles(Vector v, Vector order) {
+    template <int... lanes>
+    static Doubles lanesToDoubles(Vector v) {
+        const Vector order = _mm256_castsi128_si256(_mm_setr_epi32(lanes...));
         return _mm256_cvtepi32_pd(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(v, order)));
-    }
-    // Each block's 64-bit sum of eight, or the block totals that blockTotals leaves, as doubles.
-    static Doubles sumsToDoubles(Vector v) {
-        return lanesToDoubles(v, _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0));
-    }
-    static Doubles totalsToDoubles(Vector v) {
-        return lanesToDoubles(v, _mm256_setr_epi32(0, 1, 4, 5, 0, 0, 0, 0));
     }
 };
 #elif defined(__SSE2__)
@@ -59,25 +86,42 @@ struct Op {
     static Vector interleaveLow32(Vector a, Vector b) { return _mm_unpacklo_epi32(a, b); }
     static Vector interleaveHigh32(Vector a, Vector b) { return _mm_unpackhi_epi32(a, b); }
     static Vector shiftDown64(Vector v) { return _mm_srli_si128(v, 8); }
-    // Each block's 64-bit sum of eight, or the block totals that blockTotals leaves, as doubles.
-    static Doubles sumsToDoubles(Vector v) {
-        return _mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0)));
+    template <int first, int second>
+    static Doubles lanesToDoubles(Vector v) {
+        return _mm_cvtepi32_pd(_mm_shuffle_epi32(v, _MM_SHUFFLE(3, 2, second, first)));
     }
-    static Doubles totalsToDoubles(Vector v) { return _mm_cvtepi32_pd(v); }
 };
 #endif
 
-#if defined(__AVX2__) || defined(__SSE2__)
+#if defined(__SSE2__)
 // One block is 8 bytes of a row, so a vector holds a group of kGroup neighbouring blocks.
 constexpr int kGroup = sizeof(Vector) / 8;
 
-// Widening works within 128-bit halves, so the four 32-bit lanes of block 2k are in half k of
-// lows and those of block 2k + 1 in half k of highs. This adds them up into lanes 0 and 1 of
-// half k.
+// Widening works within 128-bit quarters, so the four 32-bit lanes of block 2k are in quarter k
+// of lows and those of block 2k + 1 in quarter k of highs. This adds them up into lanes 0 and 1
+// of quarter k, the 32-bit lanes 4k and 4k + 1 of the vector that totalLane names.
 Vector blockTotals(Vector lows, Vector highs) {
     const Vector pairs =
         Op::add32(Op::interleaveLow32(lows, highs), Op::interleaveHigh32(lows, highs));
     return Op::add32(pairs, Op::shiftDown64(pairs));
+}
+constexpr int totalLane(int block) {
+    return 4 * (block / 2) + block % 2;
+}
+
+// The sum of eight bytes that block j of a group adds up is the low half of 64-bit lane j.
+constexpr int sumLane(int block) {
+    return 2 * block;
+}
+
+// The lanes that lane(j) names for each block j of the group, as doubles.
+template <int (*lane)(int), int... block>
+Doubles blocksToDoubles(Vector v, std::integer_sequence<int, block...>) {
+    return Op::template lanesToDoubles<lane(block)...>(v);
+}
+template <int (*lane)(int)>
+Doubles blocksToDoubles(Vector v) {
+    return blocksToDoubles<lane>(v, std::make_integer_sequence<int, kGroup>());
 }
 
 // Scores one group of blocks from sums over its 8 rows. The sum of absolute differences from 0
@@ -105,10 +149,11 @@ void scoreGroup(const std::uint8_t* first, std::ptrdiff_t firstStride, const std
         }
     }
     // scoreFromSums scores the whole group at once, a block in each lane.
-    const Doubles group = scoreFromSums(Op::sumsToDoubles(sumA), Op::sumsToDoubles(sumB),
-                                        Op::totalsToDoubles(blockTotals(squaresA[0], squaresA[1])),
-                                        Op::totalsToDoubles(blockTotals(squaresB[0], squaresB[1])),
-                                        Op::totalsToDoubles(blockTotals(products[0], products[1])));
+    const Doubles group =
+        scoreFromSums(blocksToDoubles<sumLane>(sumA), blocksToDoubles<sumLane>(sumB),
+                      blocksToDoubles<totalLane>(blockTotals(squaresA[0], squaresA[1])),
+                      blocksToDoubles<totalLane>(blockTotals(squaresB[0], squaresB[1])),
+                      blocksToDoubles<totalLane>(blockTotals(products[0], products[1])));
     __builtin_memcpy(scores, &group, sizeof group);
 }
 
@@ -121,46 +166,51 @@ std::size_t scoreGroups(const std::uint8_t* first, std::ptrdiff_t firstStride,
     }
     return x0 / 8;
 }
-#else
-std::size_t scoreGroups(const std::uint8_t*, std::ptrdiff_t, const std::uint8_t*, std::ptrdiff_t,
-                        std::size_t, double*) {
-    return 0;
-}
 #endif
 
 }  // namespace
 
-#if defined(LIKENESS_AVX2_KERNEL)
-std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, std::ptrdiff_t firstStride,
-                                   const std::uint8_t* second, std::ptrdiff_t secondStride,
-                                   std::size_t width, double* scores) {
-    return scoreGroups(first, firstStride, second, secondStride, width, scores);
-}
+#if defined(LIKENESS_KERNEL)
+constinit const BlockKernel LIKENESS_KERNEL{kGroup, scoreGroups};
 #else
-std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, std::ptrdiff_t firstStride,
-                                       const std::uint8_t* second, std::ptrdiff_t secondStride,
-                                       std::size_t width, double* scores) {
-    return scoreGroups(first, firstStride, second, secondStride, width, scores);
+#if defined(__SSE2__)
+constinit const BlockKernel kBaselineKernel{kGroup, scoreGroups};
+#endif
+
+namespace {
+
+std::vector<BlockKernel> kernelsThisProcessorRuns() {
+    std::vector<BlockKernel> kernels;
+#if defined(LIKENESS_HAS_AVX512_KERNEL)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+        kernels.push_back(kAVX512Kernel);
+#endif
+#if defined(LIKENESS_HAS_AVX2_KERNEL)
+    if (__builtin_cpu_supports("avx2")) kernels.push_back(kAVX2Kernel);
+#endif
+#if defined(__SSE2__)
+    kernels.push_back(kBaselineKernel);
+#endif
+    return kernels;
 }
 
-bool hasAVX2Kernel() {
-#if defined(LIKENESS_HAS_AVX2_KERNEL)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2;
-#else
-    return false;
-#endif
+}  // namespace
+
+std::span<const BlockKernel> blockKernels() {
+    static const std::vector<BlockKernel> kernels = kernelsThisProcessorRuns();
+    return kernels;
 }
 
 std::size_t leadingBlockScores(const std::uint8_t* first, std::ptrdiff_t firstStride,
                                const std::uint8_t* second, std::ptrdiff_t secondStride,
                                std::size_t width, double* scores) {
-#if defined(LIKENESS_HAS_AVX2_KERNEL)
-    if (hasAVX2Kernel()) {
-        return leadingBlockScoresAVX2(first, firstStride, second, secondStride, width, scores);
+    std::size_t scored = 0;
+    for (const BlockKernel& kernel : blockKernels()) {
+        const std::size_t x0 = 8 * scored;
+        scored += kernel.score(first + x0, firstStride, second + x0, secondStride, width - x0,
+                               scores + scored);
     }
-#endif
-    return leadingBlockScoresBaseline(first, firstStride, second, secondStride, width, scores);
+    return scored;
 }
 #endif
 

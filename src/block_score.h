@@ -5,13 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "likeness.h"
 
 namespace likeness {
 
-// Internal linkage: this header is also compiled with AVX2 enabled, and the linker must never
-// take that code for the code that any processor runs.
+// Internal linkage: this header is also compiled with AVX2 and AVX-512 enabled, and the linker must
+// never take that code for the code that any processor runs.
 namespace {
 
 // The index is SSIM over uniform 8 x 8 windows that do not overlap, with the sample variance and
@@ -46,10 +47,10 @@ T scoreFromSums(T sumA, T sumB, T squaresA, T squaresB, T products) {
 
 }  // namespace
 
-// Scores the blocks of one band of 8 rows of two images width bytes wide, from the left, in as
-// many whole groups as the widest vector unit of this processor takes at once. Each image gives its
-// band's top row and the bytes from one row to the next, negative where rows are stored bottom-up.
-// Returns the number of blocks scored; the rest of the band is the caller's.
+// Scores the blocks of one band of 8 rows of two images width bytes wide, from the left, with the
+// vector units of this processor: every whole pair of blocks on x86-64, none elsewhere. Each image
+// gives its band's top row and the bytes from one row to the next, negative where rows are stored
+// bottom-up. Returns the number of blocks scored; the rest of the band is the caller's.
 std::size_t leadingBlockScores(const std::uint8_t* first, std::ptrdiff_t firstStride,
                                const std::uint8_t* second, std::ptrdiff_t secondStride,
                                std::size_t width, double* scores);
@@ -57,15 +58,24 @@ std::size_t leadingBlockScores(const std::uint8_t* first, std::ptrdiff_t firstSt
 // Scores every block of such a band, left to right: leadingBlockScores, then one by one.
 void scoreBand(GreyRows first, GreyRows second, std::size_t width, double* scores);
 
-// The two kernels leadingBlockScores chooses between: 128-bit vectors where the processor family
-// has them (x86-64 always has SSE2; elsewhere no block is scored), and 256-bit vectors for
-// processors with AVX2, which may only be called when hasAVX2Kernel() says so.
-std::size_t leadingBlockScoresBaseline(const std::uint8_t* first, std::ptrdiff_t firstStride,
-                                       const std::uint8_t* second, std::ptrdiff_t secondStride,
-                                       std::size_t width, double* scores);
-std::size_t leadingBlockScoresAVX2(const std::uint8_t* first, std::ptrdiff_t firstStride,
-                                   const std::uint8_t* second, std::ptrdiff_t secondStride,
-                                   std::size_t width, double* scores);
-bool hasAVX2Kernel();
+// A kernel scores the leading blocks of a band as leadingBlockScores does, in whole groups of
+// `group` blocks, and returns how many it scored.
+struct BlockKernel {
+    std::size_t group;
+    std::size_t (*score)(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                         const std::uint8_t* second, std::ptrdiff_t secondStride, std::size_t width,
+                         double* scores);
+};
+
+// The kernels this processor runs, widest first: 512-bit vectors where it has AVX-512 F and BW,
+// 256-bit ones where it has AVX2, 128-bit ones with the SSE2 that every x86-64 has; none on other
+// processor families. leadingBlockScores hands each in turn what the wider ones left.
+std::span<const BlockKernel> blockKernels();
+
+// The kernels built for x86-64, each for the vector unit its name says: only blockKernels() knows
+// whether this processor may run them.
+extern const BlockKernel kBaselineKernel;
+extern const BlockKernel kAVX2Kernel;
+extern const BlockKernel kAVX512Kernel;
 
 }  // namespace likeness

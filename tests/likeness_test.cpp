@@ -55,10 +55,36 @@ TEST(BlockSSIM, BlocksPastTheBorderRepeatTheBorderPixels) {
     }
 }
 
-// Every fast way of scoring a block gives the plain two-pass score bit for bit: the baseline
-// vector kernel and the one this processor is given (AVX2 where it has it), the single-block
-// score and so the mean's scores, on blocks side by side in one band: random textures from flat to
-// wild against unrelated or noisy copies, and every pair of extreme blocks.
+// Scores the leading blocks of bands of several widths, from all of the band to less than a group,
+// with each kernel this processor runs on its own and with leadingBlockScores, which hands each in
+// turn what the wider ones left: each scores every whole group it can, and gives the plain score.
+void expectKernelsGivePlainScores(const std::uint8_t* const top[2], const std::ptrdiff_t strides[2],
+                                  const std::vector<double>& plain) {
+    std::vector<BlockKernel> ways(blockKernels().begin(), blockKernels().end());
+    for (std::size_t way = 1; way < ways.size(); ++way)
+        EXPECT_GT(ways[way - 1].group, ways[way].group) << "widest first";
+    const std::size_t pairs = ways.empty() ? 0 : ways.back().group;  // the narrowest takes them
+    ways.push_back({pairs, leadingBlockScores});
+    ::testing::Test::RecordProperty("kernels", static_cast<int>(ways.size() - 1));
+    for (std::size_t blocks : {plain.size(), std::size_t{1}, std::size_t{7}, std::size_t{13},
+                               std::size_t{15}, std::size_t{63}}) {
+        for (std::size_t way = 0; way < ways.size(); ++way) {
+            std::vector<double> scores(blocks);
+            const std::size_t scored =
+                ways[way].score(top[0], strides[0], top[1], strides[1], 8 * blocks, scores.data());
+            const std::size_t group = ways[way].group;
+            EXPECT_EQ(scored, group == 0 ? 0 : blocks / group * group) << blocks << ", " << way;
+            for (std::size_t block = 0; block < scored; ++block)
+                ASSERT_EQ(scores[block], plain[block])
+                    << "block " << block << " of " << blocks << ", way " << way;
+        }
+    }
+}
+
+// Every fast way of scoring a block gives the plain two-pass score bit for bit: every vector
+// kernel this processor runs (the SSE2 baseline, AVX2 and AVX-512 where it has them), the
+// single-block score and so the mean's scores, on blocks side by side in one band: random textures
+// from flat to wild against unrelated or noisy copies, and every pair of extreme blocks.
 TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
     std::mt19937 random(20261207);
     std::vector<int> a;
@@ -78,7 +104,7 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
         for (const Levels& second : extremes)
             for (int i = 0; i < 64; ++i)
                 a.push_back(first(i % 8, i / 8)), b.push_back(second(i % 8, i / 8));
-    const int blocks = static_cast<int>(a.size() / 64);  // odd: the kernels leave a tail
+    const int blocks = static_cast<int>(a.size() / 64);  // 8k + 2: the widest kernels leave a tail
     const auto byBlock = [](const std::vector<int>& levels) {
         return [&levels](int x, int y) { return levels[64 * (x / 8) + 8 * y + x % 8]; };
     };
@@ -99,22 +125,19 @@ TEST(FastBlockSSIM, GivesThePlainScoreBitForBit) {
         for (std::ptrdiff_t row = 0; row < 8; ++row)
             std::copy_n(image->data + row * step, width, top[i] + row * strides[i]);
     }
-    std::vector<std::vector<double>> scores(4, std::vector<double>(blocks));
+    std::vector<std::vector<double>> scores(2, std::vector<double>(blocks));
     meanSSIM(first.get(), second.get(), scores[0].data());
     meanSSIMofRows({top[0], strides[0]}, {top[1], strides[1]}, width, 8, scores[1].data());
-    const std::size_t scored[4] = {
-        scores[0].size(), scores[1].size(),
-        leadingBlockScoresBaseline(top[0], strides[0], top[1], strides[1], width, scores[2].data()),
-        leadingBlockScores(top[0], strides[0], top[1], strides[1], width, scores[3].data())};
     std::vector<double> plain(blocks);
     for (int block = 0; block < blocks; ++block) {
         plain[block] = plainBlockSSIM(first.get(), second.get(), 8 * block, 0);
         const std::uint8_t* at[2] = {first->data + 8 * block, second->data + 8 * block};
         ASSERT_EQ(fastBlockSSIM(at[0], width, at[1], width), plain[block]) << block;
     }
-    for (int way = 0; way < 4; ++way)
-        for (std::size_t block = 0; block < scored[way]; ++block)
+    for (int way = 0; way < 2; ++way)
+        for (int block = 0; block < blocks; ++block)
             ASSERT_EQ(scores[way][block], plain[block]) << "block " << block << ", way " << way;
+    expectKernelsGivePlainScores(top, strides, plain);
 }
 
 // Pairs that cannot be compared, and pairs without blocks, have no mean: a plain NaN, and no
