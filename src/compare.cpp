@@ -215,9 +215,15 @@ bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t co
     return got == bytes;
 }
 
-// Bands read and scored as one piece of work: few system calls, and rows that stay in the cache
-// from being read to being scored.
-constexpr int kPieceBands = 2;
+// The most bytes of each file read and scored as one piece of work: the rows stay in the cache
+// from being read to being scored, and the system calls are few.
+constexpr std::size_t kPieceBytes = std::size_t{128} << 10;
+
+// Bands in a piece: as many as fit in kPieceBytes of either file, at least one.
+int bandsPerPiece(const Picture& first, const Picture& second) {
+    const std::size_t band = kBlockSize * std::max(first.stride, second.stride);
+    return static_cast<int>(std::max<std::size_t>(kPieceBytes / band, 1));
+}
 
 // Memory for the pieces of one thread: the stored rows of both files, and a band's grey levels
 // where they are taken out of blue-green-red pixels.
@@ -226,11 +232,12 @@ struct PieceBuffers {
     std::unique_ptr<std::uint8_t[]> grey[2];
 };
 
-PieceBuffers pieceBuffers(const Picture& first, const Picture& second) {
+PieceBuffers pieceBuffers(const Picture& first, const Picture& second, int pieceBands) {
     PieceBuffers buffers;
     const Picture* pictures[2] = {&first, &second};
     for (int i = 0; i < 2; ++i) {
-        const std::size_t stored = kPieceBands * kBlockSize * pictures[i]->stride;
+        const std::size_t stored =
+            static_cast<std::size_t>(pieceBands) * kBlockSize * pictures[i]->stride;
         const std::size_t grey = kBlockSize * static_cast<std::size_t>(first.width);
         if (pictures[i]->file)
             buffers.stored[i] = std::make_unique_for_overwrite<std::uint8_t[]>(stored);
@@ -265,10 +272,10 @@ GreyRows greyBand(const Picture& picture, GreyRows band, std::uint8_t* grey, boo
 }
 
 // Scores the bands of one piece into scores, the first band's blocks first.
-void scorePiece(const Picture& first, const Picture& second, int piece, PieceBuffers* buffers,
-                double* scores, Findings* findings) {
-    const int fromBand = piece * kPieceBands;
-    const int bands = std::min(kPieceBands, first.height / kBlockSize - fromBand);
+void scorePiece(const Picture& first, const Picture& second, int pieceBands, int piece,
+                PieceBuffers* buffers, double* scores, Findings* findings) {
+    const int fromBand = piece * pieceBands;
+    const int bands = std::min(pieceBands, first.height / kBlockSize - fromBand);
     const int y0 = fromBand * kBlockSize;
     const GreyRows a =
         storedRows(first, y0, bands * kBlockSize, buffers->stored[0].get(), &findings->ended[0]);
@@ -289,13 +296,14 @@ void scorePiece(const Picture& first, const Picture& second, int piece, PieceBuf
 constexpr std::int64_t kThreadedPixels = std::int64_t{1} << 21;
 // Pieces scored on two threads that may wait to be added up: enough that neither thread waits
 // for the other but at the very end.
-constexpr int kSlots = 32;
+constexpr int kSlots = 8;
 
 // Both threads take the next piece whenever they are free and score it into a ring of slots;
 // the first thread adds the slots up in the order of the pieces, so the mean keeps its bits.
 struct Scoring {
     const Picture& first;
     const Picture& second;
+    int pieceBands;
     int pieces;
     std::size_t pieceBlocks;  // scores in a whole piece
     int slotCount;            // kSlots, or 1 for one thread
@@ -318,7 +326,8 @@ void scoreIntoSlot(Scoring* scoring, int piece, PieceBuffers* buffers, Findings*
          added = scoring->added.load()) {
         scoring->added.wait(added);
     }
-    scorePiece(scoring->first, scoring->second, piece, buffers, slotOf(*scoring, piece), findings);
+    scorePiece(scoring->first, scoring->second, scoring->pieceBands, piece, buffers,
+               slotOf(*scoring, piece), findings);
     std::atomic<int>& ready = scoring->ready[piece % scoring->slotCount];
     ready.store(piece + 1);
     ready.notify_one();
@@ -350,7 +359,7 @@ void sendElsewhere(std::thread* thread, const Cores& cores) {
 void scoreTakenPieces(Scoring* scoring, Cores cores) {
     scoring->placed.wait(false);
     if (cores.known) sched_setaffinity(0, sizeof cores.allowed, &cores.allowed);
-    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
+    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second, scoring->pieceBands);
     for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++)
         scoreIntoSlot(scoring, piece, &buffers, &scoring->findings[1]);
 }
@@ -380,8 +389,9 @@ class Adder {
   private:
     void addPiece(const double* scores) {
         const auto columns = static_cast<std::size_t>(scoring_->first.width / kBlockSize);
-        const int bands = scoring_->first.height / kBlockSize - added_ * kPieceBands;
-        const std::size_t blocks = static_cast<std::size_t>(std::min(kPieceBands, bands)) * columns;
+        const int bands = scoring_->first.height / kBlockSize - added_ * scoring_->pieceBands;
+        const std::size_t blocks =
+            static_cast<std::size_t>(std::min(scoring_->pieceBands, bands)) * columns;
         for (std::size_t block = 0; block < blocks; ++block) sum_ += scores[block];
         if (out_ != nullptr) out_ = std::copy_n(scores, blocks, out_);
     }
@@ -394,7 +404,7 @@ class Adder {
 
 // The first thread's work: pieces as they come, and between them the sum of those ready.
 double addPieces(Scoring* scoring, double* out) {
-    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second);
+    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second, scoring->pieceBands);
     Adder adder(scoring, out);
     for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++) {
         adder.add(piece - scoring->slotCount + 1);
@@ -425,16 +435,19 @@ std::thread startSecondThread(Scoring* scoring) {
 double scorePictures(Picture* first, Picture* second, double* out) {
     const int bands = first->height / kBlockSize;
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
-    const int pieces = (bands + kPieceBands - 1) / kPieceBands;
+    const int pieceBands = bandsPerPiece(*first, *second);
+    const int pieces = (bands + pieceBands - 1) / pieceBands;
+    const std::size_t pieceBlocks = static_cast<std::size_t>(pieceBands) * columns;
     const bool alone = std::int64_t{first->width} * first->height < kThreadedPixels || pieces < 2 ||
                        std::thread::hardware_concurrency() < 2;
     const int slotCount = alone ? 1 : kSlots;
     Scoring scoring{*first,
                     *second,
+                    pieceBands,
                     pieces,
-                    kPieceBands * columns,
+                    pieceBlocks,
                     slotCount,
-                    std::make_unique_for_overwrite<double[]>(slotCount * kPieceBands * columns),
+                    std::make_unique_for_overwrite<double[]>(slotCount * pieceBlocks),
                     std::make_unique<std::atomic<int>[]>(slotCount),
                     {},
                     {},
