@@ -4,8 +4,8 @@
 // leadingBlockScores then hands the work to.
 #include "block_score.h"
 
+#include <array>
 #include <utility>
-#include <vector>
 
 #if defined(__SSE2__)
 // GCC 12's AVX-512 intrinsics leave lanes undefined by initialising a variable with itself, which
@@ -179,26 +179,34 @@ constinit const BlockKernel kBaselineKernel{kGroup, scoreGroups};
 
 namespace {
 
-std::vector<BlockKernel> kernelsThisProcessorRuns() {
-    std::vector<BlockKernel> kernels;
+// At most one kernel of each width, held without allocating: the list is made by whichever
+// thread scores first, and a first allocation on a new thread costs it a heap of its own.
+struct KernelList {
+    std::array<BlockKernel, 3> kernels;
+    std::size_t count = 0;
+    void add(const BlockKernel& kernel) { kernels[count++] = kernel; }
+};
+
+KernelList kernelsThisProcessorRuns() {
+    KernelList list;
 #if defined(LIKENESS_HAS_AVX512_KERNEL)
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-        kernels.push_back(kAVX512Kernel);
+        list.add(kAVX512Kernel);
 #endif
 #if defined(LIKENESS_HAS_AVX2_KERNEL)
-    if (__builtin_cpu_supports("avx2")) kernels.push_back(kAVX2Kernel);
+    if (__builtin_cpu_supports("avx2")) list.add(kAVX2Kernel);
 #endif
 #if defined(__SSE2__)
-    kernels.push_back(kBaselineKernel);
+    list.add(kBaselineKernel);
 #endif
-    return kernels;
+    return list;
 }
 
 }  // namespace
 
 std::span<const BlockKernel> blockKernels() {
-    static const std::vector<BlockKernel> kernels = kernelsThisProcessorRuns();
-    return kernels;
+    static const KernelList list = kernelsThisProcessorRuns();
+    return {list.kernels.data(), list.count};
 }
 
 std::size_t leadingBlockScores(const std::uint8_t* first, std::ptrdiff_t firstStride,

@@ -228,22 +228,28 @@ int bandsPerPiece(const Picture& first, const Picture& second) {
 // Memory for the pieces of one thread: the stored rows of both files, and a band's grey levels
 // where they are taken out of blue-green-red pixels.
 struct PieceBuffers {
-    std::unique_ptr<std::uint8_t[]> stored[2];
-    std::unique_ptr<std::uint8_t[]> grey[2];
+    std::unique_ptr<std::uint8_t[]> memory;  // all four, in one allocation
+    std::uint8_t* stored[2] = {nullptr, nullptr};
+    std::uint8_t* grey[2] = {nullptr, nullptr};
 };
 
 PieceBuffers pieceBuffers(const Picture& first, const Picture& second, int pieceBands) {
-    PieceBuffers buffers;
     const Picture* pictures[2] = {&first, &second};
+    std::size_t stored[2] = {0, 0};
+    std::size_t grey[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
-        const std::size_t stored =
-            static_cast<std::size_t>(pieceBands) * kBlockSize * pictures[i]->stride;
-        const std::size_t grey = kBlockSize * static_cast<std::size_t>(first.width);
         if (pictures[i]->file)
-            buffers.stored[i] = std::make_unique_for_overwrite<std::uint8_t[]>(stored);
+            stored[i] = static_cast<std::size_t>(pieceBands) * kBlockSize * pictures[i]->stride;
         if (pictures[i]->pixels == Pixels::kBlueGreenRed)
-            buffers.grey[i] = std::make_unique_for_overwrite<std::uint8_t[]>(grey);
+            grey[i] = kBlockSize * static_cast<std::size_t>(first.width);
     }
+    PieceBuffers buffers;
+    buffers.memory =
+        std::make_unique_for_overwrite<std::uint8_t[]>(stored[0] + stored[1] + grey[0] + grey[1]);
+    buffers.stored[0] = buffers.memory.get();
+    buffers.stored[1] = buffers.stored[0] + stored[0];
+    buffers.grey[0] = buffers.stored[1] + stored[1];
+    buffers.grey[1] = buffers.grey[0] + grey[0];
     return buffers;
 }
 
@@ -278,16 +284,16 @@ void scorePiece(const Picture& first, const Picture& second, int pieceBands, int
     const int bands = std::min(pieceBands, first.height / kBlockSize - fromBand);
     const int y0 = fromBand * kBlockSize;
     const GreyRows a =
-        storedRows(first, y0, bands * kBlockSize, buffers->stored[0].get(), &findings->ended[0]);
+        storedRows(first, y0, bands * kBlockSize, buffers->stored[0], &findings->ended[0]);
     const GreyRows b =
-        storedRows(second, y0, bands * kBlockSize, buffers->stored[1].get(), &findings->ended[1]);
+        storedRows(second, y0, bands * kBlockSize, buffers->stored[1], &findings->ended[1]);
     const auto width = static_cast<std::size_t>(first.width);
     for (std::ptrdiff_t band = 0; band < bands; ++band, scores += width / kBlockSize) {
         const std::ptrdiff_t rows = band * kBlockSize;
         const GreyRows greyA = greyBand(first, {a.data + rows * a.stride, a.stride},
-                                        buffers->grey[0].get(), &findings->colour[0]);
+                                        buffers->grey[0], &findings->colour[0]);
         const GreyRows greyB = greyBand(second, {b.data + rows * b.stride, b.stride},
-                                        buffers->grey[1].get(), &findings->colour[1]);
+                                        buffers->grey[1], &findings->colour[1]);
         scoreBand(greyA, greyB, width, scores);
     }
 }
@@ -300,18 +306,34 @@ constexpr int kSlots = 8;
 
 // Both threads take the next piece whenever they are free and score it into a ring of slots;
 // the first thread adds the slots up in the order of the pieces, so the mean keeps its bits.
+// The second thread shares the ownership: once it has scored its last piece the first one goes
+// on, while the second releases its memory and ends in its own time.
 struct Scoring {
-    const Picture& first;
+    Scoring(const Picture& a, const Picture& b, int pieceCount, int bandsInPiece, int threads)
+        : first(a),
+          second(b),
+          pieceBands(bandsInPiece),
+          pieces(pieceCount),
+          pieceBlocks(static_cast<std::size_t>(bandsInPiece) *
+                      static_cast<std::size_t>(a.width / kBlockSize)),
+          slotCount(threads == 1 ? 1 : kSlots),
+          slots(std::make_unique_for_overwrite<double[]>(slotCount * pieceBlocks)),
+          ready(std::make_unique<std::atomic<int>[]>(slotCount)) {
+        for (int i = 0; i < threads; ++i) buffers[i] = pieceBuffers(a, b, bandsInPiece);
+    }
+
+    const Picture& first;  // read only while pieces are scored
     const Picture& second;
-    int pieceBands;
-    int pieces;
-    std::size_t pieceBlocks;  // scores in a whole piece
-    int slotCount;            // kSlots, or 1 for one thread
-    std::unique_ptr<double[]> slots;
-    std::unique_ptr<std::atomic<int>[]> ready;  // for each slot, 1 + the piece scored into it
-    std::atomic<int> next{0};                   // the next piece to be taken
-    std::atomic<int> added{0};                  // pieces added up so far
-    std::atomic<bool> placed{false};            // the second thread has been sent to its core
+    const int pieceBands;
+    const int pieces;
+    const std::size_t pieceBlocks;  // scores in a whole piece
+    const int slotCount;            // kSlots, or 1 for one thread
+    const std::unique_ptr<double[]> slots;
+    const std::unique_ptr<std::atomic<int>[]> ready;  // for each slot, 1 + the piece in it
+    std::atomic<int> next{0};                         // the next piece to be taken
+    std::atomic<int> added{0};                        // pieces added up so far
+    std::atomic<bool> placed{false};                  // the second thread has been sent to its core
+    PieceBuffers buffers[2];                          // each thread's, made at once
     Findings findings[2];
 };
 
@@ -356,12 +378,11 @@ void sendElsewhere(std::thread* thread, const Cores& cores) {
 }
 
 // The second thread's work: pieces as they come, until none is left.
-void scoreTakenPieces(Scoring* scoring, Cores cores) {
+void scoreTakenPieces(const std::shared_ptr<Scoring>& scoring, Cores cores) {
     scoring->placed.wait(false);
     if (cores.known) sched_setaffinity(0, sizeof cores.allowed, &cores.allowed);
-    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second, scoring->pieceBands);
     for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++)
-        scoreIntoSlot(scoring, piece, &buffers, &scoring->findings[1]);
+        scoreIntoSlot(scoring.get(), piece, &scoring->buffers[1], &scoring->findings[1]);
 }
 
 // The sum of every score in order, as the first thread adds up the slots; out receives the
@@ -404,29 +425,29 @@ class Adder {
 
 // The first thread's work: pieces as they come, and between them the sum of those ready.
 double addPieces(Scoring* scoring, double* out) {
-    PieceBuffers buffers = pieceBuffers(scoring->first, scoring->second, scoring->pieceBands);
     Adder adder(scoring, out);
     for (int piece = scoring->next++; piece < scoring->pieces; piece = scoring->next++) {
         adder.add(piece - scoring->slotCount + 1);
-        scoreIntoSlot(scoring, piece, &buffers, &scoring->findings[0]);
+        scoreIntoSlot(scoring, piece, &scoring->buffers[0], &scoring->findings[0]);
     }
     adder.add(scoring->pieces);
     return adder.sum();
 }
 
-// Starts the second thread, or leaves it unstarted when there is none to be had.
-std::thread startSecondThread(Scoring* scoring) {
+// Starts the second thread, unless there is none to be had. Nobody waits for it to end: its
+// last piece scored, all it does is release its share and end.
+void startSecondThread(const std::shared_ptr<Scoring>& scoring) {
     const Cores cores = allowedCores();
     std::thread thread;
     try {
         thread = std::thread(scoreTakenPieces, scoring, cores);
     } catch (const std::exception&) {
-        return thread;
+        return;
     }
     sendElsewhere(&thread, cores);
+    thread.detach();
     scoring->placed.store(true);
     scoring->placed.notify_one();
-    return thread;
 }
 
 // The mean of the block scores, added in the order meanSSIM adds them, so that it keeps its
@@ -437,26 +458,13 @@ double scorePictures(Picture* first, Picture* second, double* out) {
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
     const int pieceBands = bandsPerPiece(*first, *second);
     const int pieces = (bands + pieceBands - 1) / pieceBands;
-    const std::size_t pieceBlocks = static_cast<std::size_t>(pieceBands) * columns;
     const bool alone = std::int64_t{first->width} * first->height < kThreadedPixels || pieces < 2 ||
                        std::thread::hardware_concurrency() < 2;
-    const int slotCount = alone ? 1 : kSlots;
-    Scoring scoring{*first,
-                    *second,
-                    pieceBands,
-                    pieces,
-                    pieceBlocks,
-                    slotCount,
-                    std::make_unique_for_overwrite<double[]>(slotCount * pieceBlocks),
-                    std::make_unique<std::atomic<int>[]>(slotCount),
-                    {},
-                    {},
-                    {},
-                    {}};
-    std::thread worker = alone ? std::thread() : startSecondThread(&scoring);
-    const double sum = addPieces(&scoring, out);
-    if (worker.joinable()) worker.join();
-    for (const Findings& found : scoring.findings) {
+    const auto scoring =
+        std::make_shared<Scoring>(*first, *second, pieces, pieceBands, alone ? 1 : 2);
+    if (!alone) startSecondThread(scoring);
+    const double sum = addPieces(scoring.get(), out);
+    for (const Findings& found : scoring->findings) {
         first->colour = first->colour || found.colour[0];
         second->colour = second->colour || found.colour[1];
         first->ended = first->ended || found.ended[0];
