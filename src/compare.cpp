@@ -161,8 +161,8 @@ bool openPicture(const char* path, const ReadLimits& limits, Picture* picture) {
     return placeRows(path, limits, picture) || readWhole(path, limits, picture);
 }
 
-// The one pass over every byte of a 24-bit picture is worth the widest vector unit of the
-// processor that runs it: on x86-64 the compiler builds it for several and the program picks one
+// A pass over every stored byte of a picture is worth the widest vector unit of the processor
+// that runs it: on x86-64 the compiler builds such a pass for several and the program picks one
 // as it starts.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define LIKENESS_FOR_EACH_VECTOR_UNIT \
@@ -188,6 +188,7 @@ void greyRow(const std::uint8_t* __restrict stored, std::uint8_t* __restrict gre
 
 // Stored indices turned into their grey levels where they lie, filler bytes and all: the
 // conversion is then one pass over the bytes just read, with no buffer of its own.
+LIKENESS_FOR_EACH_VECTOR_UNIT
 void levelsInPlace(const Picture& picture, std::uint8_t* bytes, std::size_t count) {
     if (picture.pixels == Pixels::kInverted) {
         for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
