@@ -28,9 +28,10 @@ constexpr int kSecondUnreadable = -2;
 // opened only once the first has been read, or found whole where its rows are read later. An
 // uncompressed 8-bit or 24-bit BMP file and a binary PGM file of maxval 255, when they are regular
 // files, are read a few rows at a time straight from the file into a buffer that stays in the cache
-// and scored there, a large pair on two threads; a file that shrinks meanwhile cannot be read. Any
-// other file, a pipe included, is read whole first. When scores is given it receives every
-// block's score, as meanSSIM gives them.
+// and scored there, a large pair on two threads; a file that shrinks meanwhile cannot be read. The
+// second thread may still be releasing its buffers for a moment after the call returns; it uses
+// nothing of the caller's by then. Any other file, a pipe included, is read whole first. When
+// scores is given it receives every block's score, as meanSSIM gives them.
 Comparison compareFiles(const char* firstPath, const char* secondPath, const ReadLimits& limits,
                         std::vector<double>* scores = nullptr);
 
