@@ -323,8 +323,8 @@ constexpr int kSlots = 8;
 
 // Both threads take the next piece whenever they are free and score it into a ring of slots;
 // the first thread adds the slots up in the order of the pieces, so the mean keeps its bits.
-// The second thread shares the ownership: once it has scored its last piece the first one goes
-// on, while the second releases its memory and ends in its own time.
+// Both threads own it, so that neither waits for the other to end: whichever lets go last
+// releases the memory.
 struct Scoring {
     Scoring(const Picture& a, const Picture& b, int pieceCount, int bandsInPiece, int threads)
         : first(a),
@@ -349,8 +349,8 @@ struct Scoring {
     const std::unique_ptr<std::atomic<int>[]> ready;  // for each slot, 1 + the piece in it
     std::atomic<int> next{0};                         // the next piece to be taken
     std::atomic<int> added{0};                        // pieces added up so far
-    std::atomic<bool> placed{false};                  // the second thread has been sent to its core
-    PieceBuffers buffers[2];                          // each thread's, made at once
+    std::atomic<bool> placed{false};  // the second thread is on its way to another core
+    PieceBuffers buffers[2];          // each thread's, made at once
     Findings findings[2];
 };
 
