@@ -67,7 +67,7 @@ struct BlockKernel {
                          double* scores);
 };
 
-// The kernels this processor runs, widest first: 512-bit vectors where it has AVX-512 F and BW,
+// The kernels this processor runs, widest first: 512-bit vectors where it has AVX-512 F, BW, VNNI,
 // 256-bit ones where it has AVX2, 128-bit ones with the SSE2 that every x86-64 has; none on other
 // processor families. leadingBlockScores hands each in turn what the wider ones left.
 std::span<const BlockKernel> blockKernels();
