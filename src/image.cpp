@@ -1,11 +1,11 @@
 #include "image.h"
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+
+#include "huge_pages.h"
 
 namespace likeness {
 
@@ -31,40 +31,21 @@ bool clampToRange(int* coordinate, int size) {
     return true;
 }
 
-// Buffers from this size on are mapped directly, aligned to and advised for the kernel's 2 MiB
-// transparent huge pages: a 64 MiB image then costs 32 page faults rather than 16,384. A fresh
-// mapping is zero already. Smaller buffers come from the heap, zeroed.
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// Buffers from this size on are mapped in huge pages: a 64 MiB image then costs 32 page faults
+// rather than 16,384. A fresh mapping is zero already. Smaller buffers come from the heap, zeroed.
 constexpr std::size_t kMappedBytes = 4 * kHugePage;
-
-std::size_t mappedLength(std::size_t bytes) {
-    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
-}
 
 std::uint8_t* allocatePixels(std::size_t bytes) {
     // An empty image still gets a buffer of its own.
     if (bytes < kMappedBytes) return static_cast<std::uint8_t*>(std::calloc(bytes + 1, 1));
-    const std::size_t length = mappedLength(bytes);
-    void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) return nullptr;
-    // Keep the aligned middle of the mapping and hand the rest back.
-    auto* start = static_cast<std::uint8_t*>(mapped);
-    const std::size_t head =
-        (kHugePage - reinterpret_cast<std::uintptr_t>(start) % kHugePage) % kHugePage;
-    if (head > 0) munmap(start, head);
-    munmap(start + head + length, kHugePage - head);
-#ifdef MADV_HUGEPAGE
-    madvise(start + head, length, MADV_HUGEPAGE);
-#endif
-    return start + head;
+    return mapHugePages(bytes);
 }
 
 void releasePixels(std::uint8_t* data, std::size_t bytes) {
     if (bytes < kMappedBytes) {
         std::free(data);
     } else {
-        munmap(data, mappedLength(bytes));
+        unmapHugePages(data, bytes);
     }
 }
 
