@@ -22,10 +22,11 @@ namespace {
 
 constexpr int kRows = 8;
 
-// The few vector operations the sums need, on the widest vectors this compilation allows.
+// The few vector operations the sums need, on the widest vectors this compilation allows; 512-bit
+// ones only with VNNI, whose byte dot products replace widening and multiply-adds.
 // lanesToDoubles<lanes...> gives the 32-bit lanes it names, one per block of a group, as doubles;
 // the other half of the order is left undefined, since only half of the lanes are taken.
-#if defined(__AVX512F__) && defined(__AVX512BW__)
+#if defined(__AVX512F__) && defined(__AVX512BW__) && defined(__AVX512VNNI__)
 using Vector = __m512i;
 using Doubles = __m512d;  // one per block of a group
 struct Op {
@@ -34,12 +35,6 @@ struct Op {
     static Vector sumsOfEight(Vector v) { return _mm512_sad_epu8(v, zero()); }
     static Vector add64(Vector a, Vector b) { return _mm512_add_epi64(a, b); }
     static Vector add32(Vector a, Vector b) { return _mm512_add_epi32(a, b); }
-    static Vector widenLow(Vector v) { return _mm512_unpacklo_epi8(v, zero()); }
-    static Vector widenHigh(Vector v) { return _mm512_unpackhi_epi8(v, zero()); }
-    static Vector multiplyAdd(Vector a, Vector b) { return _mm512_madd_epi16(a, b); }
-    static Vector interleaveLow32(Vector a, Vector b) { return _mm512_unpacklo_epi32(a, b); }
-    static Vector interleaveHigh32(Vector a, Vector b) { return _mm512_unpackhi_epi32(a, b); }
-    static Vector shiftDown64(Vector v) { return _mm512_bsrli_epi128(v, 8); }
     template <int... lanes>
     static Doubles lanesToDoubles(Vector v) {
         const Vector order = _mm512_castsi256_si512(_mm256_setr_epi32(lanes...));
@@ -97,18 +92,6 @@ struct Op {
 // One block is 8 bytes of a row, so a vector holds a group of kGroup neighbouring blocks.
 constexpr int kGroup = sizeof(Vector) / 8;
 
-// Widening works within 128-bit quarters, so the four 32-bit lanes of block 2k are in quarter k
-// of lows and those of block 2k + 1 in quarter k of highs. This adds them up into lanes 0 and 1
-// of quarter k, the 32-bit lanes 4k and 4k + 1 of the vector that totalLane names.
-Vector blockTotals(Vector lows, Vector highs) {
-    const Vector pairs =
-        Op::add32(Op::interleaveLow32(lows, highs), Op::interleaveHigh32(lows, highs));
-    return Op::add32(pairs, Op::shiftDown64(pairs));
-}
-constexpr int totalLane(int block) {
-    return 4 * (block / 2) + block % 2;
-}
-
 // The sum of eight bytes that block j of a group adds up is the low half of 64-bit lane j.
 constexpr int sumLane(int block) {
     return 2 * block;
@@ -124,21 +107,61 @@ Doubles blocksToDoubles(Vector v) {
     return blocksToDoubles<lane>(v, std::make_integer_sequence<int, kGroup>());
 }
 
-// sums plus the multiply-add of a and b: in one instruction where the processor has AVX-512 VNNI,
-// with the same 32-bit lanes (the products of levels never come near overflowing them).
-Vector multiplyAddTo(Vector sums, Vector a, Vector b) {
-#if defined(__AVX512VNNI__)
-    return _mm512_dpwssd_epi32(sums, a, b);
+// The sums over a group's 8 rows that score its blocks: of the levels of each image, of their
+// squares and of their products. Each block's levels are added up in lane sumLane(block); its
+// squares and products in lane productLane(block).
+struct GroupSums {
+    Vector levelsA, levelsB, squaresA, squaresB, products;
+};
+
+// The sum of absolute differences from 0 adds up each block's 8 bytes of a row.
+#if defined(__AVX512F__) && defined(__AVX512BW__) && defined(__AVX512VNNI__)
+// Byte dot products multiply-add 4 bytes at a time, an unsigned byte by a signed one: a * b is
+// a * (b - 128) + 128 a, where b - 128 is b with its top bit flipped, read as a signed byte. The
+// sums of 8 rows are far from overflowing their 32-bit lanes, and the levels' sums give the
+// 128 a back. Each block's sums lie in two neighbouring lanes, which pairUp adds.
+GroupSums groupSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                    const std::uint8_t* second, std::ptrdiff_t secondStride) {
+    const Vector topBit = _mm512_set1_epi8(static_cast<char>(0x80));
+    GroupSums sums{Op::zero(), Op::zero(), Op::zero(), Op::zero(), Op::zero()};
+    for (int row = 0; row < kRows; ++row) {
+        const Vector a = Op::load(first + row * firstStride);
+        const Vector b = Op::load(second + row * secondStride);
+        sums.levelsA = Op::add64(sums.levelsA, Op::sumsOfEight(a));
+        sums.levelsB = Op::add64(sums.levelsB, Op::sumsOfEight(b));
+        const Vector signedA = _mm512_xor_si512(a, topBit);
+        const Vector signedB = _mm512_xor_si512(b, topBit);
+        sums.squaresA = _mm512_dpbusd_epi32(sums.squaresA, a, signedA);
+        sums.squaresB = _mm512_dpbusd_epi32(sums.squaresB, b, signedB);
+        sums.products = _mm512_dpbusd_epi32(sums.products, a, signedB);
+    }
+    const auto pairUp = [](Vector dotProducts, Vector levels) {
+        const Vector pairs = Op::add32(dotProducts, _mm512_srli_epi64(dotProducts, 32));
+        return Op::add32(pairs, _mm512_slli_epi64(levels, 7));
+    };
+    sums.squaresA = pairUp(sums.squaresA, sums.levelsA);
+    sums.squaresB = pairUp(sums.squaresB, sums.levelsB);
+    sums.products = pairUp(sums.products, sums.levelsA);
+    return sums;
+}
+constexpr int (*productLane)(int) = sumLane;
 #else
-    return Op::add32(sums, Op::multiplyAdd(a, b));
-#endif
+// Widening works within 128-bit quarters, so the four 32-bit lanes of block 2k are in quarter k
+// of lows and those of block 2k + 1 in quarter k of highs. This adds them up into lanes 0 and 1
+// of quarter k, the 32-bit lanes 4k and 4k + 1 of the vector that totalLane names.
+Vector blockTotals(Vector lows, Vector highs) {
+    const Vector pairs =
+        Op::add32(Op::interleaveLow32(lows, highs), Op::interleaveHigh32(lows, highs));
+    return Op::add32(pairs, Op::shiftDown64(pairs));
+}
+constexpr int totalLane(int block) {
+    return 4 * (block / 2) + block % 2;
 }
 
-// Scores one group of blocks from sums over its 8 rows. The sum of absolute differences from 0
-// adds up each block's 8 bytes of a row; widened to 16 bits, each block's bytes give their squares
-// and products in multiply-adds of neighbouring pairs, which cannot overflow 32 bits over 8 rows.
-void scoreGroup(const std::uint8_t* first, std::ptrdiff_t firstStride, const std::uint8_t* second,
-                std::ptrdiff_t secondStride, double* scores) {
+// Widened to 16 bits, each block's bytes give their squares and products in multiply-adds of
+// neighbouring pairs, which cannot overflow 32 bits over 8 rows.
+GroupSums groupSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
+                    const std::uint8_t* second, std::ptrdiff_t secondStride) {
     Vector sumA = Op::zero(), sumB = Op::zero();
     Vector squaresA[2] = {Op::zero(), Op::zero()}, squaresB[2] = {Op::zero(), Op::zero()};
     Vector products[2] = {Op::zero(), Op::zero()};
@@ -150,17 +173,28 @@ void scoreGroup(const std::uint8_t* first, std::ptrdiff_t firstStride, const std
         const Vector halvesA[2] = {Op::widenLow(a), Op::widenHigh(a)};
         const Vector halvesB[2] = {Op::widenLow(b), Op::widenHigh(b)};
         for (int half = 0; half < 2; ++half) {
-            squaresA[half] = multiplyAddTo(squaresA[half], halvesA[half], halvesA[half]);
-            squaresB[half] = multiplyAddTo(squaresB[half], halvesB[half], halvesB[half]);
-            products[half] = multiplyAddTo(products[half], halvesA[half], halvesB[half]);
+            squaresA[half] =
+                Op::add32(squaresA[half], Op::multiplyAdd(halvesA[half], halvesA[half]));
+            squaresB[half] =
+                Op::add32(squaresB[half], Op::multiplyAdd(halvesB[half], halvesB[half]));
+            products[half] =
+                Op::add32(products[half], Op::multiplyAdd(halvesA[half], halvesB[half]));
         }
     }
-    // scoreFromSums scores the whole group at once, a block in each lane.
-    const Doubles group =
-        scoreFromSums(blocksToDoubles<sumLane>(sumA), blocksToDoubles<sumLane>(sumB),
-                      blocksToDoubles<totalLane>(blockTotals(squaresA[0], squaresA[1])),
-                      blocksToDoubles<totalLane>(blockTotals(squaresB[0], squaresB[1])),
-                      blocksToDoubles<totalLane>(blockTotals(products[0], products[1])));
+    return {sumA, sumB, blockTotals(squaresA[0], squaresA[1]),
+            blockTotals(squaresB[0], squaresB[1]), blockTotals(products[0], products[1])};
+}
+constexpr int (*productLane)(int) = totalLane;
+#endif
+
+// Scores one group of blocks; scoreFromSums scores the whole group at once, a block in each lane.
+void scoreGroup(const std::uint8_t* first, std::ptrdiff_t firstStride, const std::uint8_t* second,
+                std::ptrdiff_t secondStride, double* scores) {
+    const GroupSums sums = groupSums(first, firstStride, second, secondStride);
+    const Doubles group = scoreFromSums(
+        blocksToDoubles<sumLane>(sums.levelsA), blocksToDoubles<sumLane>(sums.levelsB),
+        blocksToDoubles<productLane>(sums.squaresA), blocksToDoubles<productLane>(sums.squaresB),
+        blocksToDoubles<productLane>(sums.products));
     __builtin_memcpy(scores, &group, sizeof group);
 }
 
