@@ -222,7 +222,7 @@ bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t co
 // from being read to being scored, and the system calls, which cost dear on a virtual machine,
 // are few. On two threads 256 KiB took 5 to 15 % less time than 128 or 512 KiB on large pairs.
 // On one thread the buffers have no huge page (see ScoringMemory), each 4 KiB of them costs a
-// page fault, and 32 KiB took a 1024 x 1024 pair from 4.8 to 2.9 ms.
+// page fault, and 32 KiB took a 1024 x 1024 pair from 5.6 to 3.6 ms.
 constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
 constexpr std::size_t kLonePieceBytes = std::size_t{32} << 10;
 
@@ -241,8 +241,8 @@ std::size_t roundUp(std::size_t bytes, std::size_t unit) {
 // The memory a pair is scored in, whose every buffer starts a page: the kernel copies file data
 // faster into such a buffer (a comparison took about 6 % less time than with the 16-byte
 // alignment malloc gives). A pair scored on two threads needs more than half a huge page, and
-// takes a huge page: its 4 KiB pages cost some 160 page faults, which took about 1.5 ms of the
-// 13 ms of an 8192 x 8192 pair on a virtual machine.
+// takes one: a page fault instead of hundreds, each of which costs about 9 us on a virtual
+// machine (160 of them took 1.5 ms of the 15 ms of an 8192 x 8192 pair).
 class ScoringMemory {
   public:
     explicit ScoringMemory(std::size_t bytes) : bytes_(bytes), huge_(bytes >= kHugePage / 2) {
