@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
+#include "likeness/bmp.h"
 
 namespace {
 

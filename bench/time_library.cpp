@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "image_file.h"
-#include "likeness.h"
+#include "likeness/image_file.h"
+#include "likeness/likeness.h"
 
 namespace {
 

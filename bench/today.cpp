@@ -2,8 +2,8 @@
 // benchmark to set beside it: both read whole into images, one after the other, then meanSSIM.
 #include <cstdio>
 
-#include "image_file.h"
-#include "likeness.h"
+#include "likeness/image_file.h"
+#include "likeness/likeness.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bmp.h"
-#include "image_file.h"
-#include "likeness.h"
+#include "likeness/bmp.h"
+#include "likeness/image_file.h"
+#include "likeness/likeness.h"
 #include "test_files.h"
 
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
-#include "image_file.h"
-#include "likeness.h"
+#include "likeness/bmp.h"
+#include "likeness/image_file.h"
+#include "likeness/likeness.h"
 
 namespace py = pybind11;
 

@@ -1,4 +1,4 @@
-#include "bmp.h"
+#include "likeness/bmp.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "image_file.h"
+#include "likeness/image_file.h"
 #include "test_files.h"
 
 namespace likeness {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "check/compare.h"
-#include "check/options.h"
-#include "check/output.h"
+#include "likeness-check/compare.h"
+#include "likeness-check/options.h"
+#include "likeness-check/output.h"
 #include "test_files.h"
 
 namespace likeness::check {

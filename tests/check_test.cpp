@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "check/compare.h"
-#include "check/pairs.h"
-#include "check/runner.h"
-#include "read_result.h"
+#include "likeness-check/compare.h"
+#include "likeness-check/pairs.h"
+#include "likeness-check/runner.h"
+#include "likeness/read_result.h"
 #include "test_files.h"
 
 namespace likeness::check {

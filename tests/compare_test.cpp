@@ -1,4 +1,4 @@
-#include "compare.h"
+#include "likeness/engine.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <map>
 #include <thread>
 
-#include "likeness.h"
+#include "likeness/likeness.h"
 #include "test_files.h"
 
 namespace likeness {

@@ -1,4 +1,4 @@
-#include "image.h"
+#include "likeness/image.h"
 
 #include <gtest/gtest.h>
 

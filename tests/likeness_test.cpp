@@ -1,4 +1,4 @@
-#include "likeness.h"
+#include "likeness/likeness.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "block_score.h"
+#include "metric/block_score.h"
 
 namespace likeness {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "bmp.h"
-#include "image_file.h"
+#include "likeness/bmp.h"
+#include "likeness/image_file.h"
 
 namespace test_files {
 

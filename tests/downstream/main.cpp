@@ -1,6 +1,6 @@
 // A program outside the project, built against the installed library: compares two files.
-#include <likeness/compare.h>
-#include <likeness/likeness.h>
+#include <likeness/engine.h>
+#include "likeness/likeness.h"
 
 #include <cstdio>
 

@@ -1,0 +1,60 @@
+#include "likeness-check/record.h"
+
+#include "likeness/likeness.h"
+
+namespace likeness::check {
+
+const char* problemWords(Problem problem) {
+    switch (problem) {
+        case Problem::kCannotReadFirst:
+            return "cannot read first";
+        case Problem::kCannotReadSecond:
+            return "cannot read second";
+        case Problem::kNotGrey:
+            return "not grey";
+        case Problem::kSizesDiffer:
+            return "sizes differ";
+        case Problem::kNotDivisible:
+            return "not divisible";
+        case Problem::kMissingFirst:
+            return "missing first";
+        case Problem::kMissingSecond:
+            return "missing second";
+        case Problem::kMalformedLine:
+            return "malformed line";
+        case Problem::kNone:
+            break;
+    }
+    return "";
+}
+
+bool unreadable(const Record& record) {
+    return record.problem == Problem::kCannotReadFirst ||
+           record.problem == Problem::kCannotReadSecond;
+}
+
+std::string problemText(const Record& record) {
+    std::string text = problemWords(record.problem);
+    if (unreadable(record)) text += " (code " + std::to_string(record.code) + ")";
+    return text;
+}
+
+void judge(const std::vector<double>& scores, int columns, const Thresholds& thresholds,
+           Record* record) {
+    record->blocks = scores.size();
+    std::size_t worst = 0;
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        if (scores[i] < scores[worst]) worst = i;
+        if (thresholds.minBlock && scores[i] < *thresholds.minBlock) ++record->below;
+    }
+    if (!scores.empty()) {
+        record->worst = scores[worst];
+        record->worstX = static_cast<int>(worst % static_cast<std::size_t>(columns)) * kBlockSize;
+        record->worstY = static_cast<int>(worst / static_cast<std::size_t>(columns)) * kBlockSize;
+    }
+    // A mean that is not a number (no blocks) meets no bound.
+    const bool meanMet = !thresholds.minMean || record->mean >= *thresholds.minMean;
+    record->pass = meanMet && record->below == 0;
+}
+
+}  // namespace likeness::check

@@ -1,3 +1,0 @@
-// The block scores again, built with AVX2 enabled; only run on processors that have it.
-#define LIKENESS_KERNEL kAVX2Kernel
-#include "block_score.cpp"

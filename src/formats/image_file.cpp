@@ -1,0 +1,73 @@
+#include "likeness/image_file.h"
+
+#include <cstddef>
+#include <memory>
+#include <new>
+
+#include "formats/reading.h"
+
+namespace likeness {
+
+namespace {
+
+// A file is read through a buffer this large: few system calls for a large image, and a buffer
+// small enough to stay in the cache while rows are copied out of it.
+constexpr std::size_t kFileBuffer = std::size_t{64} << 10;
+
+int readAnyFormat(std::FILE* stream, Image** out, const ReadLimits& limits) {
+    const int first = std::fgetc(stream);
+    const int second = std::fgetc(stream);
+    if (first == EOF || second == EOF) return kEmptyFile;
+    if (first == 'B' && second == 'M') return readBMPafterSignature(stream, out, limits);
+    if (first == 0x89 && second == 'P') return readPNGafterSignature(stream, out, limits);
+    if (first == 0xFF && second == 0xD8) return readJPEGafterSignature(stream, out, limits);
+    if (first == 'P' && (second == '5' || second == '2'))
+        return readPGMafterMagic(stream, second == '2', out);
+    return kBadHeader;
+}
+
+}  // namespace
+
+bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits) {
+    const std::int64_t ceiling = limits.maxCompressedPixels;
+    return ceiling <= 0 || height == 0 || width <= ceiling / height;
+}
+
+int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read) {
+    Image* image = nullptr;
+    const int result = read(stream, &image, limits);
+    if (std::ferror(stream)) {
+        disposeImage(image);
+        return kCannotOpen;
+    }
+    if (image != nullptr) *out = image;
+    return result;
+}
+
+int readFileWith(const char* path, Image** out, const ReadLimits& limits, FormatReader read) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return kCannotOpen;
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
+    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
+    const int result = read(file, out, limits);
+    std::fclose(file);
+    return result;
+}
+
+int readImageStream(std::FILE* stream, Image** out, const ReadLimits& limits) {
+    return readStreamWith(stream, out, limits, readAnyFormat);
+}
+
+int readImageStream(std::FILE* stream, Image** out) {
+    return readImageStream(stream, out, ReadLimits{});
+}
+
+int readImageFile(const char* path, Image** out, const ReadLimits& limits) {
+    return readFileWith(path, out, limits, readImageStream);
+}
+
+int readImageFile(const char* path, Image** out) {
+    return readImageFile(path, out, ReadLimits{});
+}
+
+}  // namespace likeness

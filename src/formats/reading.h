@@ -1,0 +1,58 @@
+// What the readers of the different file formats share. Internal to the library.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+#include "likeness/image.h"
+#include "likeness/read_limits.h"
+#include "likeness/read_result.h"
+
+namespace likeness {
+
+// Reads one image from an open stream into out, with the ReadResult codes.
+using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& limits);
+
+// Each format's reader from just after the bytes that told the format, which the caller has read:
+// "BM" for BMP, the first two bytes of the PNG signature, "P5" or "P2" (plain) for PGM, the
+// start-of-image marker FF D8 for JPEG. The readers of compressed pictures take the limits.
+int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
+int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
+int readJPEGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
+int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
+
+// True when a compressed picture of these sides is within the limits' ceiling; each reader of
+// such pictures asks as soon as its header has given the sides.
+bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits);
+
+// Reads the stream with read and hands over its image, unless the stream met a read error (a
+// folder opens, but cannot be read): that is not the end of the file, so no image is handed over
+// and the result is kCannotOpen.
+int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read);
+
+// Where an uncompressed BMP file keeps its rows, as its headers tell: what the reader would
+// copy into an image, for a caller that reads the rows where they lie.
+struct BMPLayout {
+    int width = 0;
+    int height = 0;  // of the picture, however the rows run
+    int bits = 0;    // 8 or 24
+    bool topDown = false;
+    std::int64_t pixelStart = 0;  // where the first stored row starts, from the file's first byte
+    std::int64_t stride = 0;      // bytes from one stored row to the next
+    std::array<std::uint8_t, 256> grey{};  // each palette index's grey level
+    bool identity = false;                 // the palette maps every index to itself
+};
+
+// Reads the headers and palette of a BMP file after its "BM" into layout: the reader's codes,
+// and kBadPixels for run-length encoded rows, which do not lie where an image's would.
+int readBMPlayout(std::FILE* stream, const ReadLimits& limits, BMPLayout* layout);
+
+// Reads a PGM header after its magic number, leaving the stream at the first sample.
+int readPGMheader(std::FILE* stream, int* width, int* height, int* maxval);
+
+// Opens the file at path through a buffer that makes large files fast, reads it with read and
+// closes it; kCannotOpen when it cannot be opened.
+int readFileWith(const char* path, Image** out, const ReadLimits& limits, FormatReader read);
+
+}  // namespace likeness
