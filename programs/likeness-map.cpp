@@ -1,7 +1,6 @@
 // likeness-map FIRST SECOND MAP: prints the mean block SSIM of two grey image files (BMP, PNG, PGM
 // or JPEG), as likeness does, and writes MAP, a grey BMP picture of the block scores: each 8 x 8
 // block is white where the images agree and darker the more they differ.
-#include <vector>
 
 #include "likeness/bmp.h"
 #include "refusals.h"
@@ -16,10 +15,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     likeness::Comparison comparison;
-    std::vector<double> scores;
-    if (!likeness::compareReadablePair(argv[1], argv[2], &comparison, &scores)) return 1;
+    if (!likeness::compareReadablePair(argv[1], argv[2], true, &comparison)) return 1;
     if (!likeness::printResult(comparison.mean)) return 1;
-    ImagePtr map = likeness::blockMap(comparison.firstWidth, comparison.firstHeight, scores);
+    ImagePtr map = likeness::blockMap(comparison.firstWidth, comparison.firstHeight, comparison.scores);
     if (!map || likeness::writeBMPfile(argv[3], map.get()) != 0) {
         likeness::printCannotWrite();
         return 1;

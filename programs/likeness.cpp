@@ -8,6 +8,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     likeness::Comparison comparison;
-    if (!likeness::compareReadablePair(argv[1], argv[2], &comparison)) return 1;
+    if (!likeness::compareReadablePair(argv[1], argv[2], false, &comparison)) return 1;
     return likeness::printResult(comparison.mean) ? 0 : 1;
 }

@@ -92,9 +92,12 @@ void printUsage(const char* usage) {
     writeLine(usage);
 }
 
-bool compareReadablePair(const char* firstPath, const char* secondPath, Comparison* comparison,
-                         std::vector<double>* scores) {
-    *comparison = compareFiles(firstPath, secondPath, limitsFromEnvironment(), scores);
+bool compareReadablePair(const char* firstPath, const char* secondPath, bool blockScores,
+                         Comparison* comparison) {
+    CompareOptions options;
+    options.limits = limitsFromEnvironment();
+    options.blockScores = blockScores;
+    *comparison = compare(fileSource(firstPath), fileSource(secondPath), options);
     return !refusePair(*comparison);
 }
 

@@ -16,7 +16,16 @@
 namespace likeness {
 namespace {
 
-// The programs' way before compareFiles: both files read whole with the limits, one after the
+// The two files at the paths compared with the limits and, when asked for, the block scores.
+Comparison compareWith(const std::string& first, const std::string& second,
+                       const ReadLimits& limits, bool blockScores = false) {
+    CompareOptions options;
+    options.limits = limits;
+    options.blockScores = blockScores;
+    return compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
+}
+
+// The plain way: both files read whole with the limits, one after the
 // other, a grey colour file taken as its twin, then checkPair and meanSSIM.
 Comparison readThenCompare(const std::string& firstPath, const std::string& secondPath,
                            const ReadLimits& limits, std::vector<double>* scores) {
@@ -26,32 +35,39 @@ Comparison readThenCompare(const std::string& firstPath, const std::string& seco
         Image* raw = nullptr;
         const int code = readImageFile(paths[i]->c_str(), &raw, limits);
         ImagePtr owned(raw);
-        if (code < 0) return Comparison{i == 0 ? kFirstUnreadable : kSecondUnreadable};
+        if (code < 0) {
+            Comparison unreadable;
+            unreadable.verdict = i == 0 ? kFirstUnreadable : kSecondUnreadable;
+            return unreadable;
+        }
         ImagePtr twin(createGreyTwin(owned.get()));
         images[i] = twin ? std::move(twin) : std::move(owned);
     }
-    Comparison comparison{checkPair(images[0].get(), images[1].get()), images[0]->width,
-                          images[0]->height, images[1]->width, images[1]->height};
+    Comparison comparison;
+    comparison.verdict = checkPair(images[0].get(), images[1].get());
+    comparison.firstWidth = images[0]->width;
+    comparison.firstHeight = images[0]->height;
+    comparison.secondWidth = images[1]->width;
+    comparison.secondHeight = images[1]->height;
     if (comparison.verdict != kPairOk) return comparison;
     scores->resize(static_cast<std::size_t>(images[0]->width / 8) * (images[0]->height / 8));
     comparison.mean = meanSSIM(images[0].get(), images[1].get(), scores->data());
     return comparison;
 }
 
-// compareFiles gives what the whole read gives: verdict, sides, the mean's bits and every score.
+// compare() gives what the whole read gives: verdict, sides, the mean's bits and every score.
 void expectSameAsWholeRead(const std::string& first, const std::string& second,
                            const ReadLimits& limits = ReadLimits{}) {
     std::vector<double> expectedScores;
-    std::vector<double> scores;
     const Comparison expected = readThenCompare(first, second, limits, &expectedScores);
-    const Comparison got = compareFiles(first.c_str(), second.c_str(), limits, &scores);
+    const Comparison got = compareWith(first, second, limits, true);
     const auto fields = [](const Comparison& c) {
         return std::tuple{c.verdict,     c.firstWidth,   c.firstHeight,
                           c.secondWidth, c.secondHeight, std::bit_cast<std::uint64_t>(c.mean)};
     };
     EXPECT_EQ(fields(got), fields(expected)) << first << " against " << second;
     if (expected.verdict == kPairOk) {
-        EXPECT_EQ(scores, expectedScores) << first << ", " << second;
+        EXPECT_EQ(got.scores, expectedScores) << first << ", " << second;
     }
 }
 
@@ -113,7 +129,7 @@ TEST(CompareFiles, TakesA24BitPictureWithOneComponentOffForColour) {
             ++byte;
             const std::string colour = saved("colour.bmp", written(*image));
             --byte;
-            EXPECT_EQ(compareFiles(colour.c_str(), grey.c_str(), ReadLimits{}).verdict,
+            EXPECT_EQ(compareWith(colour, grey, ReadLimits{}).verdict,
                       kPairNotGrey)
                 << pixel << " " << component;
             expectSameAsWholeRead(grey, colour);
@@ -131,18 +147,18 @@ TEST(CompareFiles, KeepsTheCeilingAndTheRefusalsOfTheWholeRead) {
     const std::string bmp = test_files::dataPath("written/ffmpeg-grey16x16.bmp");
     const std::string folder = test_files::dataPath("written");
     const ReadLimits ceiling{64};
-    EXPECT_EQ(compareFiles(png.c_str(), bmp.c_str(), ceiling).verdict, kFirstUnreadable);
-    EXPECT_EQ(compareFiles(bmp.c_str(), jpeg.c_str(), ceiling).verdict, kSecondUnreadable);
-    EXPECT_EQ(compareFiles(bmp.c_str(), bmp.c_str(), ceiling).verdict, kPairOk);
-    EXPECT_EQ(compareFiles(folder.c_str(), bmp.c_str(), ReadLimits{}).verdict, kFirstUnreadable);
-    EXPECT_EQ(compareFiles(bmp.c_str(), folder.c_str(), ReadLimits{}).verdict, kSecondUnreadable);
+    EXPECT_EQ(compareWith(png, bmp, ceiling).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareWith(bmp, jpeg, ceiling).verdict, kSecondUnreadable);
+    EXPECT_EQ(compareWith(bmp, bmp, ceiling).verdict, kPairOk);
+    EXPECT_EQ(compareWith(folder, bmp, ReadLimits{}).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareWith(bmp, folder, ReadLimits{}).verdict, kSecondUnreadable);
     for (const std::string& first : {png, jpeg, bmp, folder})
         for (const std::string& second : {png, jpeg, bmp, folder})
             for (const ReadLimits limits : {ceiling, ReadLimits{0}})
                 expectSameAsWholeRead(first, second, limits);
 }
 
-// Tests that make compareFiles start threads; they do not run where threads cannot end (see
+// Tests that make compare() start threads; they do not run where threads cannot end (see
 // CMakeLists.txt).
 
 // A picture large enough for two threads, stored in every form that is read band by band: BMP
@@ -189,13 +205,13 @@ TEST(CompareFilesOnThreads, ReadsEveryStoredFormOfALargePairAlike) {
 TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
     const std::string fifo = test_files::scratchPath("second.pgm");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(compareFiles("missing.bmp", fifo.c_str(), ReadLimits{}).verdict, kFirstUnreadable);
+    EXPECT_EQ(compareWith("missing.bmp", fifo, ReadLimits{}).verdict, kFirstUnreadable);
     const std::string first = test_files::dataPath("written/blocks-first.png");
     const std::string second = test_files::dataPath("written/blocks-second.pgm");
     std::thread writer([&] {
         std::ofstream(fifo, std::ios::binary) << std::ifstream(second, std::ios::binary).rdbuf();
     });
-    const Comparison comparison = compareFiles(first.c_str(), fifo.c_str(), ReadLimits{});
+    const Comparison comparison = compareWith(first, fifo, ReadLimits{});
     writer.join();
     std::vector<double> scores;
     EXPECT_EQ(comparison.mean, readThenCompare(first, second, ReadLimits{}, &scores).mean);
@@ -213,7 +229,7 @@ TEST(CompareFilesOnThreads, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead
         const std::string second = saved("shrinking.bmp", bytes);
         Comparison comparison;
         std::thread reader(
-            [&] { comparison = compareFiles(first.c_str(), second.c_str(), ReadLimits{}); });
+            [&] { comparison = compareWith(first, second, ReadLimits{}); });
         std::this_thread::sleep_for(std::chrono::microseconds(wait));
         ASSERT_EQ(truncate(second.c_str(), 5000), 0);
         reader.join();

@@ -1,38 +1,71 @@
-// Two image files compared in one step, the fastest way their formats allow: the programs'
-// whole work, for any program that compares files.
+// The one way two pictures are compared: every program and binding goes through compare(), so
+// that each decides in the same place what a file is, when a colour file is grey and in which
+// order the two are judged.
 #pragma once
 
+#include <cstdio>
 #include <vector>
 
+#include "image.h"
 #include "read_limits.h"
 
 namespace likeness {
 
-// What comparing two files came to. The verdict is the first failure in the programs' order:
-// the first file cannot be read, the second cannot, then checkPair's (a picture that is not
-// grey, sizes that differ, sides that are not multiples of the block size), or kPairOk.
-struct Comparison {
-    int verdict = 0;     // kPairOk, kFirstUnreadable, kSecondUnreadable or a PairCheck
-    int firstWidth = 0;  // the sides, once both files are read
-    int firstHeight = 0;
-    int secondWidth = 0;
-    int secondHeight = 0;
-    double mean = 0;  // for kPairOk: what meanSSIM gives for the two images
+// Where one of the two pictures comes from: a file named by its path, an open stream read from
+// where it stands (a pipe will do; the caller closes it), or an image the caller holds and keeps
+// until compare() returns.
+struct Source {
+    const char* path = nullptr;
+    std::FILE* stream = nullptr;
+    const Image* image = nullptr;
+};
+
+inline Source fileSource(const char* path) {
+    return Source{path, nullptr, nullptr};
+}
+inline Source streamSource(std::FILE* stream) {
+    return Source{nullptr, stream, nullptr};
+}
+inline Source imageSource(const Image* image) {
+    return Source{nullptr, nullptr, image};
+}
+
+struct CompareOptions {
+    ReadLimits limits;
+    // A 24-bit picture is compared by its luma, Y = (299 R + 587 G + 114 B + 500) / 1000, rather
+    // than refused as colour when a pixel is not grey.
+    bool luma = false;
+    // The result keeps every block's score, block rows top first and each row from the left.
+    bool blockScores = false;
 };
 
 constexpr int kFirstUnreadable = -1;
 constexpr int kSecondUnreadable = -2;
 
-// Compares the files at the two paths as readImageFile with limits and meanSSIM would, with a
-// 24-bit file of grey pixels taken as its 8-bit twin, and gives the same bits. The second file is
-// opened only once the first has been read, or found whole where its rows are read later. An
-// uncompressed 8-bit or 24-bit BMP file and a binary PGM file of maxval 255, when they are regular
-// files, are read a few rows at a time straight from the file into a buffer that stays in the cache
-// and scored there, a large pair on two threads; a file that shrinks meanwhile cannot be read. The
-// second thread may still be releasing its buffers for a moment after the call returns; it uses
-// nothing of the caller's by then. Any other file, a pipe included, is read whole first. When
-// scores is given it receives every block's score, as meanSSIM gives them.
-Comparison compareFiles(const char* firstPath, const char* secondPath, const ReadLimits& limits,
-                        std::vector<double>* scores = nullptr);
+// What comparing two pictures came to. The verdict is the first failure in this order: the first
+// picture cannot be read, the second cannot, either is not grey, their sizes differ, their sides
+// are not multiples of the block size (the PairCheck values); kPairOk when they were compared.
+struct Comparison {
+    int verdict = 0;     // kPairOk, kFirstUnreadable, kSecondUnreadable or a PairCheck
+    int readResult = 0;  // for an unreadable picture: the reader's ReadResult
+    int firstWidth = 0;  // the sides, once both pictures are read
+    int firstHeight = 0;
+    int secondWidth = 0;
+    int secondHeight = 0;
+    // For kPairOk: the mean block SSIM, with the bits meanSSIM gives on the same levels; a
+    // not-a-number for a pair without blocks.
+    double mean = 0;
+    std::vector<double> scores;  // with CompareOptions::blockScores, for kPairOk
+};
+
+// Compares the two pictures. A 24-bit picture whose every pixel is grey is compared as its 8-bit
+// twin (or, with luma, any 24-bit picture as its luma). The second file is opened only once the
+// first has been found readable as far as its header. Files are read a band of rows at a time as
+// they are scored, both at once on two threads when the pair is large, and the scores are added in
+// order, so that the mean has the bits of reading both whole and scoring them with meanSSIM. When
+// memory or a thread cannot be had, the picture being read is unreadable with kOutOfMemory; the
+// call never throws. A second thread may still be releasing its buffers for a moment after the
+// call returns; it uses nothing of the caller's by then.
+Comparison compare(const Source& first, const Source& second, const CompareOptions& options = {});
 
 }  // namespace likeness

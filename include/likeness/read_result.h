@@ -11,16 +11,7 @@ enum ReadResult {
     kBadHeader = -10,       // no known signature, a malformed or cut header, sides beyond the model
     kBadPixels = -20,       // an unsupported compression, or the file ended inside the pixels
     kDecoderRefused = -30,  // a PNG or JPEG decoder refused the file (broken, cut, beyond limits)
+    kOutOfMemory = -40,     // memory, or a thread, could not be had for reading it
 };
-
-// The names these results had when only BMP files were read; kept so that no caller breaks.
-using BMPResult = ReadResult;
-constexpr ReadResult kBMPOk = kReadOk;
-constexpr ReadResult kBMPCannotOpen = kCannotOpen;
-constexpr ReadResult kBMPEmpty = kEmptyFile;
-constexpr ReadResult kBMPUnsupportedBits = kUnsupportedDepth;
-constexpr ReadResult kBMPBadHeader = kBadHeader;
-constexpr ReadResult kBMPBadPixels = kBadPixels;
-constexpr ReadResult kImageDecoderRefused = kDecoderRefused;
 
 }  // namespace likeness

@@ -24,19 +24,12 @@
 #include "image/huge_pages.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
+#include "engine/levels.h"
 #include "formats/reading.h"
 
 namespace likeness {
 
 namespace {
-
-// How the stored bytes of a row become grey levels.
-enum class Pixels {
-    kGrey,          // they are the grey levels
-    kPalette,       // indices into a table of grey levels
-    kInverted,      // indices into the grey palette that runs from white to black
-    kBlueGreenRed,  // three bytes a pixel, grey where they are equal
-};
 
 // Closes a file the comparison opened.
 struct FileCloser {
@@ -163,42 +156,6 @@ bool openPicture(const char* path, const ReadLimits& limits, Picture* picture) {
     return placeRows(path, limits, picture) || readWhole(path, limits, picture);
 }
 
-// A pass over every stored byte of a picture is worth the widest vector unit of the processor
-// that runs it: on x86-64 the compiler builds such a pass for several and the program picks one
-// as it starts.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define LIKENESS_FOR_EACH_VECTOR_UNIT \
-    __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define LIKENESS_FOR_EACH_VECTOR_UNIT
-#endif
-
-// The grey levels of one row of width blue-green-red pixels, the red components; colour is set
-// at a pixel whose three components are not equal. The buffers never overlap, which lets the
-// compiler use vector instructions.
-LIKENESS_FOR_EACH_VECTOR_UNIT
-void greyRow(const std::uint8_t* __restrict stored, std::uint8_t* __restrict grey,
-             std::size_t width, bool* colour) {
-    unsigned differ = 0;
-    for (std::size_t x = 0; x < width; ++x) {
-        const std::uint8_t blue = stored[3 * x], green = stored[3 * x + 1], red = stored[3 * x + 2];
-        differ |= static_cast<unsigned>(blue ^ green) | static_cast<unsigned>(green ^ red);
-        grey[x] = red;
-    }
-    if (differ != 0) *colour = true;
-}
-
-// Stored indices turned into their grey levels where they lie, filler bytes and all: the
-// conversion is then one pass over the bytes just read, with no buffer of its own.
-LIKENESS_FOR_EACH_VECTOR_UNIT
-void levelsInPlace(const Picture& picture, std::uint8_t* bytes, std::size_t count) {
-    if (picture.pixels == Pixels::kInverted) {
-        for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
-    } else if (picture.pixels == Pixels::kPalette) {
-        for (std::size_t i = 0; i < count; ++i) bytes[i] = picture.grey[bytes[i]];
-    }
-}
-
 // Reads count stored rows from the one that lies first in the file into buffer; false when the
 // file ends first, the rest of the buffer then 0.
 bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t count,
@@ -314,7 +271,7 @@ GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* sto
                         stored)) {
         *ended = true;
     }
-    levelsInPlace(picture, stored, static_cast<std::size_t>(count) * picture.stride);
+    levelsInPlace(picture.pixels, picture.grey, stored, static_cast<std::size_t>(count) * picture.stride);
     if (!picture.bottomUp) return {stored, stride};
     return {stored + (count - 1) * stride, -stride};
 }
@@ -577,16 +534,23 @@ int verdictAfterScoring(const Picture& first, const Picture& second) {
     return first.colour || second.colour ? kPairNotGrey : kPairOk;
 }
 
-}  // namespace
+Comparison verdictOnly(int verdict) {
+    Comparison comparison;
+    comparison.verdict = verdict;
+    return comparison;
+}
 
-Comparison compareFiles(const char* firstPath, const char* secondPath, const ReadLimits& limits,
+Comparison comparePaths(const char* firstPath, const char* secondPath, const ReadLimits& limits,
                         std::vector<double>* scores) {
     Picture first;
     Picture second;
-    if (!openPicture(firstPath, limits, &first)) return Comparison{kFirstUnreadable};
-    if (!openPicture(secondPath, limits, &second)) return Comparison{kSecondUnreadable};
-    Comparison comparison{checkPictures(&first, &second), first.width, first.height, second.width,
-                          second.height};
+    if (!openPicture(firstPath, limits, &first)) return verdictOnly(kFirstUnreadable);
+    if (!openPicture(secondPath, limits, &second)) return verdictOnly(kSecondUnreadable);
+    Comparison comparison = verdictOnly(checkPictures(&first, &second));
+    comparison.firstWidth = first.width;
+    comparison.firstHeight = first.height;
+    comparison.secondWidth = second.width;
+    comparison.secondHeight = second.height;
     if (comparison.verdict != kPairOk) return comparison;
     if (!hasBlocks(first, second)) {
         // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
@@ -601,6 +565,16 @@ Comparison compareFiles(const char* firstPath, const char* secondPath, const Rea
     comparison.mean = scorePictures(&first, &second, scores ? scores->data() : nullptr);
     comparison.verdict = verdictAfterScoring(first, second);
     if (comparison.verdict != kPairOk) comparison.mean = 0;
+    return comparison;
+}
+
+}  // namespace
+
+Comparison compare(const Source& first, const Source& second, const CompareOptions& options) {
+    std::vector<double> scores;
+    Comparison comparison = comparePaths(first.path, second.path, options.limits,
+                                         options.blockScores ? &scores : nullptr);
+    comparison.scores = std::move(scores);
     return comparison;
 }
 
