@@ -20,12 +20,12 @@
 #include <thread>
 #include <utility>
 
-#include "metric/block_score.h"
+#include "engine/levels.h"
+#include "formats/reading.h"
 #include "image/huge_pages.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
-#include "engine/levels.h"
-#include "formats/reading.h"
+#include "metric/block_score.h"
 
 namespace likeness {
 
@@ -271,7 +271,8 @@ GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* sto
                         stored)) {
         *ended = true;
     }
-    levelsInPlace(picture.pixels, picture.grey, stored, static_cast<std::size_t>(count) * picture.stride);
+    levelsInPlace(picture.pixels, picture.grey, stored,
+                  static_cast<std::size_t>(count) * picture.stride);
     if (!picture.bottomUp) return {stored, stride};
     return {stored + (count - 1) * stride, -stride};
 }

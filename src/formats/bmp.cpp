@@ -361,8 +361,9 @@ int readBMPafterSignature(std::FILE* file, Image** out, const ReadLimits& limits
     GreyTable grey{};
     int result = readBMPheaders(file, limits, &header, &grey);
     if (result != kReadOk) return result;
-    Image* image = createImage(header.width, std::abs(header.height), header.bits);
-    if (image == nullptr) return kBadHeader;  // memory is exhausted
+    Image* image = nullptr;
+    result = newImage(header.width, std::abs(header.height), header.bits, &image);
+    if (result != kReadOk) return result;
     *out = image;
     if (!skipToPixels(file, header)) return kBadPixels;
     const GreyTable* mapping = isIdentity(grey) ? nullptr : &grey;

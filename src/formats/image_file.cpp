@@ -28,6 +28,16 @@ int readAnyFormat(std::FILE* stream, Image** out, const ReadLimits& limits) {
 
 }  // namespace
 
+int newImage(std::int64_t width, std::int64_t height, int depth, Image** out) {
+    std::int64_t bytes = 0;
+    if (width > INT32_MAX || height > INT32_MAX || !checkedSize(width, height, &bytes) ||
+        !checkedSize(bytes, depth / 8, &bytes)) {
+        return kBadHeader;
+    }
+    *out = createImage(static_cast<int>(width), static_cast<int>(height), depth);
+    return *out == nullptr ? kOutOfMemory : kReadOk;
+}
+
 bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits) {
     const std::int64_t ceiling = limits.maxCompressedPixels;
     return ceiling <= 0 || height == 0 || width <= ceiling / height;

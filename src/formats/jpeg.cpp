@@ -1,4 +1,5 @@
 // JPEG files, decoded by libjpeg-turbo through its libjpeg API.
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <jpeglib.h>
 
 #include "formats/reading.h"
+#include "formats/row_source.h"
 
 namespace likeness {
 
@@ -35,8 +37,6 @@ struct JPEGReader {
     std::jmp_buf refusal;
     int result;  // what a refusal returns
     std::FILE* file;
-    ReadLimits limits;
-    Image* image;  // owned until handed over
     JOCTET chunk[kJPEGChunk];
 };
 
@@ -54,6 +54,7 @@ JPEGReader* readerOf(j_common_ptr info) {
 // (lossless, hierarchical) are kinds of picture not read here; anything else is a broken file.
 void exitOnError(j_common_ptr info) {
     const int code = info->err->msg_code;
+    if (code == JERR_OUT_OF_MEMORY) refuse(info, kOutOfMemory);
     refuse(info, code == JERR_BAD_PRECISION || code == JERR_SOF_UNSUPPORTED ? kUnsupportedDepth
                                                                             : kDecoderRefused);
 }
@@ -116,11 +117,10 @@ void setUpReader(JPEGReader* reader, std::FILE* file) {
     reader->progress.progress_monitor = limitScans;
 }
 
-// The image the picture decodes into, checked against the image model right after the header,
-// before anything is decoded. Every limit on a picture's size belongs here. Grey pictures decode
-// to 8-bit images, YCbCr and RGB ones to red, green and blue; CMYK, YCCK and pictures of other
-// component counts are not read.
-int createJPEGImage(jpeg_decompress_struct* info, const ReadLimits& limits, Image** image) {
+// The picture's kind and sides, checked right after the header, before anything is decoded.
+// Every limit on a picture's size belongs here. Grey pictures decode to 8 bits, YCbCr and RGB
+// ones to red, green and blue; CMYK, YCCK and pictures of other component counts are not read.
+int checkJPEGheader(jpeg_decompress_struct* info, const ReadLimits& limits) {
     if (info->data_precision != 8) return kUnsupportedDepth;
     if (!withinCeiling(info->image_width, info->image_height, limits)) return kBadHeader;
     const bool grey = info->jpeg_color_space == JCS_GRAYSCALE;
@@ -128,57 +128,84 @@ int createJPEGImage(jpeg_decompress_struct* info, const ReadLimits& limits, Imag
         return kUnsupportedDepth;
     }
     info->out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    // libjpeg keeps both sides within 65500, so they fit an int.
-    *image = createImage(static_cast<int>(info->image_width), static_cast<int>(info->image_height),
-                         grey ? 8 : 24);
-    return *image == nullptr ? kBadHeader : kReadOk;
+    std::int64_t bytes = 0;
+    const bool fits = checkedSize(info->image_width, info->image_height, &bytes) &&
+                      checkedSize(bytes, grey ? 1 : 3, &bytes);
+    return fits ? kReadOk : kBadHeader;
 }
 
-// Decodes the rows straight into the image, a group at a time.
-bool readRows(jpeg_decompress_struct* info, Image* image) {
-    const std::size_t stride =
-        static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->depth / 8);
-    JSAMPROW rows[kRowsPerRead];
-    while (info->output_scanline < info->output_height) {
-        const JDIMENSION first = info->output_scanline;
-        const JDIMENSION left = info->output_height - first;
-        const JDIMENSION count = left < kRowsPerRead ? left : kRowsPerRead;
-        for (JDIMENSION i = 0; i < count; ++i) rows[i] = image->data + (first + i) * stride;
-        if (jpeg_read_scanlines(info, rows, count) == 0) return false;
+// libjpeg leaves a failed call by longjmp to the refusal set up in each of these, so none of
+// them holds an object with a destructor.
+class JPEGRows final : public RowSource {
+  public:
+    explicit JPEGRows(std::unique_ptr<JPEGReader> reader) : reader_(std::move(reader)) {}
+    ~JPEGRows() override { jpeg_destroy_decompress(&reader_->info); }
+    JPEGRows(const JPEGRows&) = delete;
+    JPEGRows& operator=(const JPEGRows&) = delete;
+
+    // Reads the header and starts decompressing: a progressive picture is decoded whole here,
+    // into coefficients that libjpeg keeps.
+    int open(const ReadLimits& limits) {
+        jpeg_decompress_struct* info = &reader_->info;
+        if (setjmp(reader_->refusal) != 0) return reader_->result;
+        jpeg_create_decompress(info);
+        info->src = &reader_->source;
+        info->progress = &reader_->progress;
+        jpeg_read_header(info, TRUE);
+        const int result = checkJPEGheader(info, limits);
+        if (result != kReadOk) return result;
+        // libjpeg keeps both sides within 65500, so they fit an int.
+        width_ = static_cast<int>(info->image_width);
+        height_ = static_cast<int>(info->image_height);
+        depth_ = info->out_color_space == JCS_GRAYSCALE ? 8 : 24;
+        jpeg_start_decompress(info);
+        return kReadOk;
     }
-    return true;
-}
 
-// The whole decoding, from creating libjpeg's state. A refusal comes back here by longjmp, so
-// this function, and every function it calls into libjpeg from, holds no object with a
-// destructor.
-int decodeJPEG(JPEGReader* reader) {
-    if (setjmp(reader->refusal) != 0) return reader->result;
-    jpeg_create_decompress(&reader->info);
-    reader->info.src = &reader->source;
-    reader->info.progress = &reader->progress;
-    jpeg_read_header(&reader->info, TRUE);
-    const int result = createJPEGImage(&reader->info, reader->limits, &reader->image);
-    if (result != kReadOk) return result;
-    jpeg_start_decompress(&reader->info);
-    if (!readRows(&reader->info, reader->image)) return kDecoderRefused;
+    int readRows(std::uint8_t* rows, std::size_t stride, int count) override {
+        if (setjmp(reader_->refusal) != 0) return reader_->result;
+        jpeg_decompress_struct* info = &reader_->info;
+        JSAMPROW pointers[kRowsPerRead];
+        for (int done = 0; done < count;) {
+            const int group = std::min(count - done, static_cast<int>(kRowsPerRead));
+            for (int i = 0; i < group; ++i) pointers[i] = rows + (done + i) * stride;
+            const JDIMENSION read =
+                jpeg_read_scanlines(info, pointers, static_cast<JDIMENSION>(group));
+            if (read == 0) return kDecoderRefused;
+            done += static_cast<int>(read);
+        }
+        return kReadOk;
+    }
+
     // Reads on to the end marker, so that a file damaged after its last row is refused too.
-    jpeg_finish_decompress(&reader->info);
-    return kReadOk;
-}
+    int finish() override {
+        if (setjmp(reader_->refusal) != 0) return reader_->result;
+        if (reader_->info.output_scanline < reader_->info.output_height) return kDecoderRefused;
+        jpeg_finish_decompress(&reader_->info);
+        return kReadOk;
+    }
+
+  private:
+    std::unique_ptr<JPEGReader> reader_;
+};
 
 }  // namespace
 
-int readJPEGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
-    const std::unique_ptr<JPEGReader> reader(new (std::nothrow) JPEGReader{});
-    if (!reader) return kDecoderRefused;
+int openJPEGrows(std::FILE* file, const ReadLimits& limits, RowSourcePtr* out) {
+    std::unique_ptr<JPEGReader> reader(new (std::nothrow) JPEGReader{});
+    if (!reader) return kOutOfMemory;
     setUpReader(reader.get(), file);
-    reader->limits = limits;
-    const int result = decodeJPEG(reader.get());
-    jpeg_destroy_decompress(&reader->info);
-    ImagePtr image(reader->image);
-    if (result == kReadOk) *out = image.release();
+    std::unique_ptr<JPEGRows> rows(new (std::nothrow) JPEGRows(std::move(reader)));
+    if (!rows) return kOutOfMemory;
+    const int result = rows->open(limits);
+    if (result == kReadOk) *out = std::move(rows);
     return result;
+}
+
+int readJPEGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
+    RowSourcePtr rows;
+    const int result = openJPEGrows(file, limits, &rows);
+    return result == kReadOk ? readAllRows(rows.get(), out) : result;
 }
 
 }  // namespace likeness

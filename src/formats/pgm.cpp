@@ -92,10 +92,10 @@ int readPGMafterMagic(std::FILE* file, bool plain, Image** out) {
     int width = 0;
     int height = 0;
     int maxval = 0;
-    const int result = readPGMheader(file, &width, &height, &maxval);
+    int result = readPGMheader(file, &width, &height, &maxval);
+    Image* image = nullptr;
+    if (result == kReadOk) result = newImage(width, height, 8, &image);
     if (result != kReadOk) return result;
-    Image* image = createImage(width, height, 8);
-    if (image == nullptr) return kBadHeader;
     *out = image;
     return readPGMsamples(file, plain, maxval, image);
 }

@@ -1,11 +1,13 @@
-// Portable Network Graphics (PNG) files, decoded by libspng.
+// Portable Network Graphics (PNG) files, decoded by libspng a row at a time.
 #include <spng.h>
 
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "formats/reading.h"
+#include "formats/row_source.h"
 
 namespace likeness {
 
@@ -21,13 +23,13 @@ using PNGContext = std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)>;
 
 // The stream libspng reads: the two bytes of the signature that told the format, then the rest
 // of the file. Nothing is read twice, so a pipe works as well as a file.
-struct PNGSource {
+struct PNGStream {
     std::FILE* file;
     std::size_t signatureRead;  // of the first two bytes, how many libspng has had
 };
 
 int readPNGbytes(spng_ctx*, void* user, void* out, std::size_t length) {
-    auto* source = static_cast<PNGSource*>(user);
+    auto* source = static_cast<PNGStream*>(user);
     auto* bytes = static_cast<unsigned char*>(out);
     for (; source->signatureRead < 2 && length > 0; --length) {
         *bytes++ = kPNGSignature[source->signatureRead++];
@@ -35,69 +37,146 @@ int readPNGbytes(spng_ctx*, void* user, void* out, std::size_t length) {
     return std::fread(bytes, 1, length, source->file) == length ? 0 : SPNG_IO_EOF;
 }
 
-// A decoder on the source, with limits that keep a hostile file within the image model.
-PNGContext openPNG(PNGSource* source) {
-    PNGContext context(spng_ctx_new(0), spng_ctx_free);
-    if (context &&
-        (spng_set_image_limits(context.get(), INT32_MAX, INT32_MAX) != 0 ||
-         spng_set_chunk_limits(context.get(), kPNGChunkLimit, kPNGChunkCacheLimit) != 0 ||
-         spng_set_png_stream(context.get(), readPNGbytes, source) != 0)) {
-        context.reset();
-    }
-    return context;
+// What a failed libspng call means for the reader.
+int refusal(int error) {
+    return error == SPNG_EMEM ? kOutOfMemory : kDecoderRefused;
 }
 
-// Decodes the whole picture in format into out, size bytes.
-int decodePNG(spng_ctx* context, int format, std::uint8_t* out, std::size_t size) {
-    // The chunks after the pixels are read as well, so that a file cut after them, or one whose
-    // last checksum is wrong, is refused like any broken file.
-    const bool decoded =
-        spng_decode_image(context, out, size, format, 0) == 0 && spng_decode_chunks(context) == 0;
-    return decoded ? kReadOk : kDecoderRefused;
-}
+// Grey pictures of up to 8 bits decode to 8 bits directly; palette, grey-alpha and 16-bit grey
+// pictures through red, green, blue, of which the reader keeps red (a palette entry's red, as for
+// BMP palettes; the grey level). Colour pictures decode to 24 bits.
+class PNGRows final : public RowSource {
+  public:
+    explicit PNGRows(std::FILE* file)
+        : stream_{file, 0}, context_(spng_ctx_new(0), spng_ctx_free) {}
 
-// Grey pictures decode to 8 bits directly; palette and grey-alpha ones through red, green, blue,
-// of which the image keeps red (a palette entry's red, as for BMP palettes; the grey level).
-int decodeGreyPNG(spng_ctx* context, const spng_ihdr& header, Image* image) {
-    const std::size_t pixels =
-        static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height);
-    if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE) {
-        return decodePNG(context, SPNG_FMT_G8, image->data, pixels);
-    }
-    std::int64_t bytes = 0;
-    if (!checkedSize(static_cast<std::int64_t>(pixels), 3, &bytes)) return kBadHeader;
-    const std::unique_ptr<std::uint8_t[]> colours(
-        new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]);
-    if (!colours) return kBadHeader;
-    const int result =
-        decodePNG(context, SPNG_FMT_RGB8, colours.get(), static_cast<std::size_t>(bytes));
-    for (std::size_t i = 0; result == kReadOk && i < pixels; ++i) image->data[i] = colours[3 * i];
-    return result;
-}
+    int open(const ReadLimits& limits);
+    bool interlaced() const { return interlaced_; }
+    int startRows();
+    int decodeWhole(Image* image);
+    int readRows(std::uint8_t* rows, std::size_t stride, int count) override;
+    int finish() override;
 
-}  // namespace
+  private:
+    int decodeRow(std::uint8_t* row);
 
-int readPNGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
-    PNGSource source{file, 0};
-    PNGContext context = openPNG(&source);
+    PNGStream stream_;
+    PNGContext context_;
+    int format_ = SPNG_FMT_G8;
+    bool keepRed_ = false;
+    std::vector<std::uint8_t> colours_;  // one decoded row, where only its red is kept
+    bool ended_ = false;                 // libspng has handed over the last row
+    bool interlaced_ = false;
+};
+
+int PNGRows::open(const ReadLimits& limits) {
+    if (!context_) return kOutOfMemory;
+    int error = spng_set_image_limits(context_.get(), INT32_MAX, INT32_MAX);
+    if (error == 0)
+        error = spng_set_chunk_limits(context_.get(), kPNGChunkLimit, kPNGChunkCacheLimit);
+    if (error == 0) error = spng_set_png_stream(context_.get(), readPNGbytes, &stream_);
     spng_ihdr header{};
-    if (!context || spng_get_ihdr(context.get(), &header) != 0) return kDecoderRefused;
+    if (error == 0) error = spng_get_ihdr(context_.get(), &header);
+    if (error != 0) return refusal(error);
     const bool grey = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
                       header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
     if (grey && header.bit_depth == 16) return kUnsupportedDepth;
     if (!withinCeiling(header.width, header.height, limits)) return kBadHeader;
-    const bool colour = header.color_type == SPNG_COLOR_TYPE_TRUECOLOR ||
-                        header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
-    // The limits keep both sides within 2^31 - 1; createImage keeps the buffer within the model.
-    ImagePtr image(createImage(static_cast<int>(header.width), static_cast<int>(header.height),
-                               colour ? 24 : 8));
-    if (!image) return kBadHeader;
-    const std::size_t bytes = static_cast<std::size_t>(image->width) *
-                              static_cast<std::size_t>(image->height) * (colour ? 3 : 1);
-    const int result = colour ? decodePNG(context.get(), SPNG_FMT_RGB8, image->data, bytes)
-                              : decodeGreyPNG(context.get(), header, image.get());
-    if (result == kReadOk) *out = image.release();
+    const bool colour = !grey && header.color_type != SPNG_COLOR_TYPE_INDEXED;
+    std::int64_t bytes = 0;
+    // The limits keep both sides within 2^31 - 1; the image model keeps the picture within its own.
+    if (!checkedSize(header.width, header.height, &bytes) ||
+        !checkedSize(bytes, colour ? 3 : 1, &bytes)) {
+        return kBadHeader;
+    }
+    width_ = static_cast<int>(header.width);
+    height_ = static_cast<int>(header.height);
+    depth_ = colour ? 24 : 8;
+    keepRed_ = !colour && header.color_type != SPNG_COLOR_TYPE_GRAYSCALE;
+    format_ = colour || keepRed_ ? SPNG_FMT_RGB8 : SPNG_FMT_G8;
+    interlaced_ = header.interlace_method != SPNG_INTERLACE_NONE;
+    return kReadOk;
+}
+
+int PNGRows::startRows() {
+    if (keepRed_) colours_.resize(3 * static_cast<std::size_t>(width_));
+    const int error =
+        spng_decode_image(context_.get(), nullptr, 0, format_, SPNG_DECODE_PROGRESSIVE);
+    return error == 0 ? kReadOk : refusal(error);
+}
+
+// An interlaced picture comes in seven passes over the whole of it, so it is decoded whole.
+int PNGRows::decodeWhole(Image* image) {
+    const std::size_t pixels = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
+    std::vector<std::uint8_t> colours;
+    if (keepRed_) colours.resize(3 * pixels);
+    std::uint8_t* into = keepRed_ ? colours.data() : image->data;
+    const int error = spng_decode_image(context_.get(), into,
+                                        pixels * (depth_ == 24 || keepRed_ ? 3 : 1), format_, 0);
+    if (error != 0) return refusal(error);
+    for (std::size_t i = 0; keepRed_ && i < pixels; ++i) image->data[i] = colours[3 * i];
+    ended_ = true;
+    return finish();
+}
+
+int PNGRows::decodeRow(std::uint8_t* row) {
+    if (ended_) return kDecoderRefused;
+    const std::size_t width = static_cast<std::size_t>(width_);
+    std::uint8_t* into = keepRed_ ? colours_.data() : row;
+    const int error =
+        spng_decode_row(context_.get(), into, width * (depth_ == 24 ? 3 : 1) * (keepRed_ ? 3 : 1));
+    if (error == SPNG_EOI) {
+        ended_ = true;
+    } else if (error != 0) {
+        return refusal(error);
+    }
+    for (std::size_t x = 0; keepRed_ && x < width; ++x) row[x] = colours_[3 * x];
+    return kReadOk;
+}
+
+int PNGRows::readRows(std::uint8_t* rows, std::size_t stride, int count) {
+    for (int row = 0; row < count; ++row) {
+        const int result = decodeRow(rows + static_cast<std::size_t>(row) * stride);
+        if (result != kReadOk) return result;
+    }
+    return kReadOk;
+}
+
+// The chunks after the pixels are read as well, so that a file cut after them, or one whose last
+// checksum is wrong, is refused like any broken file.
+int PNGRows::finish() {
+    if (!ended_) return kDecoderRefused;
+    const int error = spng_decode_chunks(context_.get());
+    return error == 0 ? kReadOk : refusal(error);
+}
+
+// An interlaced picture, read whole and then handed over a band at a time.
+int readInterlaced(PNGRows* png, RowSourcePtr* out) {
+    Image* raw = nullptr;
+    int result = newImage(png->width(), png->height(), png->depth(), &raw);
+    ImagePtr image(raw);
+    if (result == kReadOk) result = png->decodeWhole(image.get());
+    if (result != kReadOk) return result;
+    *out = rowsOfImage(std::move(image));
+    return *out ? kReadOk : kOutOfMemory;
+}
+
+}  // namespace
+
+int openPNGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out) {
+    std::unique_ptr<PNGRows> rows(new (std::nothrow) PNGRows(stream));
+    if (!rows) return kOutOfMemory;
+    int result = rows->open(limits);
+    if (result == kReadOk && rows->interlaced()) return readInterlaced(rows.get(), out);
+    if (result == kReadOk) result = rows->startRows();
+    if (result == kReadOk) *out = std::move(rows);
     return result;
+}
+
+int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits) {
+    RowSourcePtr rows;
+    const int result = openPNGrows(stream, limits, &rows);
+    return result == kReadOk ? readAllRows(rows.get(), out) : result;
 }
 
 }  // namespace likeness

@@ -22,6 +22,10 @@ int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limi
 int readJPEGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
 
+// A new image of the sides and depth into out: kReadOk, kBadHeader for sides beyond the image
+// model, or kOutOfMemory.
+int newImage(std::int64_t width, std::int64_t height, int depth, Image** out);
+
 // True when a compressed picture of these sides is within the limits' ceiling; each reader of
 // such pictures asks as soon as its header has given the sides.
 bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits);
