@@ -1,5 +1,4 @@
-#include "likeness/engine.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "likeness/engine.h"
 #include "likeness/likeness.h"
 #include "test_files.h"
 
@@ -129,8 +129,7 @@ TEST(CompareFiles, TakesA24BitPictureWithOneComponentOffForColour) {
             ++byte;
             const std::string colour = saved("colour.bmp", written(*image));
             --byte;
-            EXPECT_EQ(compareWith(colour, grey, ReadLimits{}).verdict,
-                      kPairNotGrey)
+            EXPECT_EQ(compareWith(colour, grey, ReadLimits{}).verdict, kPairNotGrey)
                 << pixel << " " << component;
             expectSameAsWholeRead(grey, colour);
             expectSameAsWholeRead(colour, other);
@@ -208,8 +207,17 @@ TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
     EXPECT_EQ(compareWith("missing.bmp", fifo, ReadLimits{}).verdict, kFirstUnreadable);
     const std::string first = test_files::dataPath("written/blocks-first.png");
     const std::string second = test_files::dataPath("written/blocks-second.pgm");
+    // The pipe has a writer before it is read, as a shell's pipe has: one without is empty.
+    const int writing = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(writing, 0);
     std::thread writer([&] {
-        std::ofstream(fifo, std::ios::binary) << std::ifstream(second, std::ios::binary).rdbuf();
+        const test_files::Bytes bytes = test_files::readBytes(second);
+        for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+            const std::size_t piece = std::min<std::size_t>(1000, bytes.size() - at);
+            EXPECT_EQ(write(writing, bytes.data() + at, piece), static_cast<ssize_t>(piece));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        close(writing);
     });
     const Comparison comparison = compareWith(first, fifo, ReadLimits{});
     writer.join();
@@ -228,8 +236,7 @@ TEST(CompareFilesOnThreads, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead
     for (int wait = 0; wait < 8000; wait += 1000) {
         const std::string second = saved("shrinking.bmp", bytes);
         Comparison comparison;
-        std::thread reader(
-            [&] { comparison = compareWith(first, second, ReadLimits{}); });
+        std::thread reader([&] { comparison = compareWith(first, second, ReadLimits{}); });
         std::this_thread::sleep_for(std::chrono::microseconds(wait));
         ASSERT_EQ(truncate(second.c_str(), 5000), 0);
         reader.join();

@@ -17,13 +17,13 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
-#include "engine/levels.h"
-#include "formats/reading.h"
+#include "engine/scoring.h"
 #include "image/huge_pages.h"
-#include "likeness/image_file.h"
 #include "likeness/likeness.h"
 #include "metric/block_score.h"
 
@@ -31,149 +31,11 @@ namespace likeness {
 
 namespace {
 
-// Closes a file the comparison opened.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// One file as the comparison reads it: rows read band by band from the file, or an image read
-// whole.
-struct Picture {
-    int width = 0;
-    int height = 0;
-    // Not grey: a colour image, or a 24-bit file with a pixel of colour or none at all, which
-    // has no 8-bit twin.
-    bool colour = false;
-    bool ended = false;  // the file ended before its rows did: it shrank while it was read
-    std::unique_ptr<std::FILE, FileCloser> file;
-    std::int64_t rowsStart = 0;  // where the first stored row starts in the file
-    ImagePtr image;
-    std::size_t stride = 0;  // bytes from one stored row to the next
-    bool bottomUp = false;
-    Pixels pixels = Pixels::kGrey;
-    std::array<std::uint8_t, 256> grey{};
-};
-
-// What scoring bands found out about each picture.
+// What scoring bands found out about each picture, on one thread.
 struct Findings {
     bool colour[2] = {false, false};
     bool ended[2] = {false, false};  // the file ended before its rows did: it shrank meanwhile
 };
-
-// A regular file, opened to read its headers; anything else (a folder, a pipe, which opening
-// would wait on or disturb, a device) is left unopened.
-std::FILE* openRegularFile(const char* path) {
-    struct stat status {};
-    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
-    const int descriptor = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) return nullptr;
-    std::FILE* file = nullptr;
-    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(descriptor, "rb");
-    if (file == nullptr) close(descriptor);
-    return file;
-}
-
-std::int64_t fileSize(std::FILE* file) {
-    struct stat status {};
-    return fstat(fileno(file), &status) == 0 ? status.st_size : -1;
-}
-
-// Whether each index i has grey level 255 - i, which programs write for pictures whose 0 is
-// white: a level is then the index with every bit flipped, much faster than a table lookup.
-bool isInverted(const std::array<std::uint8_t, 256>& grey) {
-    for (std::size_t i = 0; i < grey.size(); ++i) {
-        if (grey[i] != 255 - i) return false;
-    }
-    return true;
-}
-
-// An uncompressed BMP file that holds all its rows, filler included, as the reader wants them.
-bool placeBMP(Picture* picture, const ReadLimits& limits) {
-    BMPLayout layout;
-    const std::int64_t size = fileSize(picture->file.get());
-    if (readBMPlayout(picture->file.get(), limits, &layout) != kReadOk ||
-        layout.pixelStart > size || layout.stride * layout.height > size - layout.pixelStart) {
-        return false;
-    }
-    picture->width = layout.width;
-    picture->height = layout.height;
-    picture->rowsStart = layout.pixelStart;
-    picture->stride = static_cast<std::size_t>(layout.stride);
-    picture->bottomUp = !layout.topDown;
-    picture->pixels = layout.bits == 24         ? Pixels::kBlueGreenRed
-                      : layout.identity         ? Pixels::kGrey
-                      : isInverted(layout.grey) ? Pixels::kInverted
-                                                : Pixels::kPalette;
-    picture->grey = layout.grey;
-    return true;
-}
-
-// A binary PGM file of maxval 255, whose samples are the grey levels, holding all of them.
-bool placePGM(Picture* picture) {
-    std::FILE* file = picture->file.get();
-    int maxval = 0;
-    const int result = readPGMheader(file, &picture->width, &picture->height, &maxval);
-    picture->rowsStart = std::ftell(file);
-    std::int64_t count = 0;
-    if (result != kReadOk || maxval != 255 || picture->rowsStart < 0 ||
-        !checkedSize(picture->width, picture->height, &count) ||
-        count > fileSize(file) - picture->rowsStart) {
-        return false;
-    }
-    picture->stride = static_cast<std::size_t>(picture->width);
-    return true;
-}
-
-// A regular file whose rows can be read band by band where they lie; false for any other.
-bool placeRows(const char* path, const ReadLimits& limits, Picture* picture) {
-    picture->file.reset(openRegularFile(path));
-    if (!picture->file) return false;
-    const int first = std::fgetc(picture->file.get());
-    const int second = std::fgetc(picture->file.get());
-    const bool placed = (first == 'B' && second == 'M' && placeBMP(picture, limits)) ||
-                        (first == 'P' && second == '5' && placePGM(picture));
-    if (!placed) picture->file.reset();
-    return placed;
-}
-
-// Any file, read whole as the reader reads it. A grey picture stored in a colour file is taken as
-// its 8-bit twin; any other colour picture as it is, to be refused later.
-bool readWhole(const char* path, const ReadLimits& limits, Picture* picture) {
-    Image* image = nullptr;
-    const int result = readImageFile(path, &image, limits);
-    ImagePtr owned(image);
-    if (result < 0) return false;
-    ImagePtr twin(createGreyTwin(owned.get()));
-    picture->image = twin ? std::move(twin) : std::move(owned);
-    picture->width = picture->image->width;
-    picture->height = picture->image->height;
-    picture->colour = picture->image->depth != 8;
-    picture->stride = static_cast<std::size_t>(picture->width);
-    return true;
-}
-
-bool openPicture(const char* path, const ReadLimits& limits, Picture* picture) {
-    return placeRows(path, limits, picture) || readWhole(path, limits, picture);
-}
-
-// Reads count stored rows from the one that lies first in the file into buffer; false when the
-// file ends first, the rest of the buffer then 0.
-bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t count,
-                    std::uint8_t* buffer) {
-    const std::size_t bytes = count * picture.stride;
-    std::size_t got = 0;
-    const int descriptor = fileno(picture.file.get());
-    while (got < bytes) {
-        const auto offset = static_cast<off_t>(picture.rowsStart) +
-                            static_cast<off_t>(firstRow * picture.stride + got);
-        const ssize_t read = pread(descriptor, buffer + got, bytes - got, offset);
-        if (read < 0 && errno == EINTR) continue;
-        if (read <= 0) break;
-        got += static_cast<std::size_t>(read);
-    }
-    std::fill(buffer + got, buffer + bytes, 0);
-    return got == bytes;
-}
 
 // The most bytes of each file read and scored as one piece of work: the rows stay in the cache
 // from being read to being scored, and the system calls, which cost dear on a virtual machine,
@@ -237,10 +99,10 @@ PieceBuffers<std::size_t> pieceSizes(const Picture& first, const Picture& second
     const Picture* pictures[2] = {&first, &second};
     PieceBuffers<std::size_t> sizes;
     for (int i = 0; i < 2; ++i) {
-        if (pictures[i]->file)
+        if (pictures[i]->placed)
             sizes.stored[i] = roundUp(
                 static_cast<std::size_t>(pieceBands) * kBlockSize * pictures[i]->stride, kPage);
-        if (pictures[i]->pixels == Pixels::kBlueGreenRed)
+        if (pictures[i]->placed && pictures[i]->pixels == Pixels::kBlueGreenRed)
             sizes.grey[i] = roundUp(kBlockSize * static_cast<std::size_t>(first.width), kPage);
     }
     return sizes;
@@ -261,31 +123,6 @@ PieceBuffers<std::uint8_t*> placeBuffers(const PieceBuffers<std::size_t>& sizes,
     return buffers;
 }
 
-// count rows from y0 down, as they lie: in the image, or read from the file into stored, where
-// palette indices become grey levels.
-GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
-    const auto stride = static_cast<std::ptrdiff_t>(picture.stride);
-    if (picture.image) return {picture.image->data + y0 * stride, stride};
-    const int lowest = picture.bottomUp ? picture.height - y0 - count : y0;
-    if (!readStoredRows(picture, static_cast<std::size_t>(lowest), static_cast<std::size_t>(count),
-                        stored)) {
-        *ended = true;
-    }
-    levelsInPlace(picture.pixels, picture.grey, stored,
-                  static_cast<std::size_t>(count) * picture.stride);
-    if (!picture.bottomUp) return {stored, stride};
-    return {stored + (count - 1) * stride, -stride};
-}
-
-// A band of 8 rows as grey levels: where they lie, or taken out of blue-green-red pixels.
-GreyRows greyBand(const Picture& picture, GreyRows band, std::uint8_t* grey, bool* colour) {
-    if (picture.pixels != Pixels::kBlueGreenRed) return band;
-    const auto width = static_cast<std::ptrdiff_t>(picture.width);
-    for (std::ptrdiff_t row = 0; row < kBlockSize; ++row)
-        greyRow(band.data + row * band.stride, grey + row * width, picture.width, colour);
-    return {grey, width};
-}
-
 // Scores the bands of one piece into scores, the first band's blocks first.
 void scorePiece(const Picture& first, const Picture& second, int pieceBands, int piece,
                 PieceBuffers<std::uint8_t*>* buffers, double* scores, Findings* findings) {
@@ -299,9 +136,9 @@ void scorePiece(const Picture& first, const Picture& second, int pieceBands, int
     const auto width = static_cast<std::size_t>(first.width);
     for (std::ptrdiff_t band = 0; band < bands; ++band, scores += width / kBlockSize) {
         const std::ptrdiff_t rows = band * kBlockSize;
-        const GreyRows greyA = greyBand(first, {a.data + rows * a.stride, a.stride},
+        const GreyRows greyA = greyBand(first, {a.data + rows * a.stride, a.stride}, kBlockSize,
                                         buffers->grey[0], &findings->colour[0]);
-        const GreyRows greyB = greyBand(second, {b.data + rows * b.stride, b.stride},
+        const GreyRows greyB = greyBand(second, {b.data + rows * b.stride, b.stride}, kBlockSize,
                                         buffers->grey[1], &findings->colour[1]);
         scoreBand(greyA, greyB, width, scores);
     }
@@ -473,7 +310,9 @@ void startSecondThread(const std::shared_ptr<Scoring>& scoring) {
 // The mean of the block scores, added in the order meanSSIM adds them, so that it keeps its
 // bits; a large pair is scored on two threads. Marks a picture in which a pixel of colour turned
 // up, or whose file ended early.
-double scorePictures(Picture* first, Picture* second, double* out) {
+}  // namespace
+
+double scoreLocated(Picture* first, Picture* second, double* out) {
     const int bands = first->height / kBlockSize;
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
     const bool large = std::int64_t{first->width} * first->height >= kThreadedPixels &&
@@ -488,24 +327,20 @@ double scorePictures(Picture* first, Picture* second, double* out) {
     for (const Findings& found : scoring->findings) {
         first->colour = first->colour || found.colour[0];
         second->colour = second->colour || found.colour[1];
-        first->ended = first->ended || found.ended[0];
-        second->ended = second->ended || found.ended[1];
+        // The files were whole when they were opened: they shrank while they were read.
+        if (found.ended[0]) first->result = kBadPixels;
+        if (found.ended[1]) second->result = kBadPixels;
     }
     return sum / static_cast<double>(static_cast<std::size_t>(bands) * columns);
 }
 
-// Whether a 24-bit file is grey shows only in its pixels. A pair that is scored finds out while
-// scoring; any other needs to know now, as it decides which refusal comes first.
-void findColour(Picture* picture) {
-    if (picture->pixels != Pixels::kBlueGreenRed) return;
-    if (picture->width == 0 || picture->height == 0) picture->colour = true;
-    const auto width = static_cast<std::size_t>(picture->width);
-    const auto stored = std::make_unique_for_overwrite<std::uint8_t[]>(picture->stride);
-    const auto grey = std::make_unique_for_overwrite<std::uint8_t[]>(width);
-    for (int y = 0; y < picture->height && !picture->colour && !picture->ended; ++y) {
-        picture->ended = !readStoredRows(*picture, static_cast<std::size_t>(y), 1, stored.get());
-        greyRow(stored.get(), grey.get(), width, &picture->colour);
-    }
+namespace {
+
+Comparison unreadable(int verdict, int result) {
+    Comparison comparison;
+    comparison.verdict = verdict;
+    comparison.readResult = result;
+    return comparison;
 }
 
 bool hasBlocks(const Picture& first, const Picture& second) {
@@ -514,69 +349,72 @@ bool hasBlocks(const Picture& first, const Picture& second) {
            first.height > 0;
 }
 
-// checkPair's verdict on the two pictures, whose pixels lie in their files or images.
-int checkPictures(Picture* first, Picture* second) {
-    if (!hasBlocks(*first, *second)) {
-        findColour(first);
-        findColour(second);
-        if (first->ended) return kFirstUnreadable;
-        if (second->ended) return kSecondUnreadable;
-    }
-    const Image a{first->width, first->height, first->colour ? 24 : 8, nullptr};
-    const Image b{second->width, second->height, second->colour ? 24 : 8, nullptr};
-    return checkShapes(a, b);
-}
-
-// The verdict once the pair has been scored: a file that shrank while it was read cannot be read
-// whole, and a pixel of colour makes a 24-bit file a colour picture.
-int verdictAfterScoring(const Picture& first, const Picture& second) {
-    if (first.ended) return kFirstUnreadable;
-    if (second.ended) return kSecondUnreadable;
-    return first.colour || second.colour ? kPairNotGrey : kPairOk;
-}
-
-Comparison verdictOnly(int verdict) {
+// The first failure, in the order the programs report them, of two pictures read as far as it
+// takes to know.
+Comparison judge(const Picture& first, const Picture& second) {
+    if (first.result != kReadOk) return unreadable(kFirstUnreadable, first.result);
+    if (second.result != kReadOk) return unreadable(kSecondUnreadable, second.result);
     Comparison comparison;
-    comparison.verdict = verdict;
-    return comparison;
-}
-
-Comparison comparePaths(const char* firstPath, const char* secondPath, const ReadLimits& limits,
-                        std::vector<double>* scores) {
-    Picture first;
-    Picture second;
-    if (!openPicture(firstPath, limits, &first)) return verdictOnly(kFirstUnreadable);
-    if (!openPicture(secondPath, limits, &second)) return verdictOnly(kSecondUnreadable);
-    Comparison comparison = verdictOnly(checkPictures(&first, &second));
+    const Image a{first.width, first.height, first.colour ? 24 : 8, nullptr};
+    const Image b{second.width, second.height, second.colour ? 24 : 8, nullptr};
+    comparison.verdict = checkShapes(a, b);
     comparison.firstWidth = first.width;
     comparison.firstHeight = first.height;
     comparison.secondWidth = second.width;
     comparison.secondHeight = second.height;
-    if (comparison.verdict != kPairOk) return comparison;
-    if (!hasBlocks(first, second)) {
+    return comparison;
+}
+
+// Scores a pair that has blocks; a pair without any is read through, for its verdict.
+Comparison scoreOpened(Picture* first, Picture* second, bool keepScores) {
+    if (!hasBlocks(*first, *second)) {
+        readThrough(first);
+        if (first->result == kReadOk) readThrough(second);
+        Comparison comparison = judge(*first, *second);
         // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
-        comparison.mean = std::numeric_limits<double>::quiet_NaN();
-        if (scores != nullptr) scores->clear();
+        if (comparison.verdict == kPairOk)
+            comparison.mean = std::numeric_limits<double>::quiet_NaN();
         return comparison;
     }
-    if (scores != nullptr) {
-        scores->resize(static_cast<std::size_t>(first.height / kBlockSize) *
-                       static_cast<std::size_t>(first.width / kBlockSize));
+    std::vector<double> scores;
+    if (keepScores) {
+        scores.resize(static_cast<std::size_t>(first->height / kBlockSize) *
+                      static_cast<std::size_t>(first->width / kBlockSize));
     }
-    comparison.mean = scorePictures(&first, &second, scores ? scores->data() : nullptr);
-    comparison.verdict = verdictAfterScoring(first, second);
-    if (comparison.verdict != kPairOk) comparison.mean = 0;
+    double* out = keepScores ? scores.data() : nullptr;
+    const bool decoded = first->rows || second->rows;
+    const double mean =
+        decoded ? scoreStreamed(first, second, out) : scoreLocated(first, second, out);
+    Comparison comparison = judge(*first, *second);
+    if (comparison.verdict != kPairOk) return comparison;
+    comparison.mean = mean;
+    comparison.scores = std::move(scores);
     return comparison;
 }
 
 }  // namespace
 
 Comparison compare(const Source& first, const Source& second, const CompareOptions& options) {
-    std::vector<double> scores;
-    Comparison comparison = comparePaths(first.path, second.path, options.limits,
-                                         options.blockScores ? &scores : nullptr);
-    comparison.scores = std::move(scores);
-    return comparison;
+    // Memory that cannot be had while a picture is opened is that picture's; later, the first's.
+    int reading = kFirstUnreadable;
+    try {
+        Picture a;
+        Picture b;
+        int result = openPicture(first, options, &a);
+        if (result != kReadOk) return unreadable(kFirstUnreadable, result);
+        reading = kSecondUnreadable;
+        result = openPicture(second, options, &b);
+        // The first picture's own failure, further on in its file, comes first.
+        if (result != kReadOk) readThrough(&a);
+        if (a.result != kReadOk) return unreadable(kFirstUnreadable, a.result);
+        if (result != kReadOk) return unreadable(kSecondUnreadable, result);
+        reading = kFirstUnreadable;
+        return scoreOpened(&a, &b, options.blockScores);
+    } catch (const std::bad_alloc&) {
+        return unreadable(reading, kOutOfMemory);
+    } catch (const std::system_error&) {
+        return unreadable(reading, kOutOfMemory);
+    }
 }
 
 }  // namespace likeness

@@ -18,15 +18,35 @@ int readAnyFormat(std::FILE* stream, Image** out, const ReadLimits& limits) {
     const int first = std::fgetc(stream);
     const int second = std::fgetc(stream);
     if (first == EOF || second == EOF) return kEmptyFile;
-    if (first == 'B' && second == 'M') return readBMPafterSignature(stream, out, limits);
-    if (first == 0x89 && second == 'P') return readPNGafterSignature(stream, out, limits);
-    if (first == 0xFF && second == 0xD8) return readJPEGafterSignature(stream, out, limits);
-    if (first == 'P' && (second == '5' || second == '2'))
-        return readPGMafterMagic(stream, second == '2', out);
-    return kBadHeader;
+    return readFormat(formatOf(first, second), stream, out, limits);
 }
 
 }  // namespace
+
+Format formatOf(int first, int second) {
+    if (first == 'B' && second == 'M') return Format::kBMP;
+    if (first == 0x89 && second == 'P') return Format::kPNG;
+    if (first == 0xFF && second == 0xD8) return Format::kJPEG;
+    if (first == 'P' && second == '5') return Format::kPGM;
+    if (first == 'P' && second == '2') return Format::kPlainPGM;
+    return Format::kUnknown;
+}
+
+int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& limits) {
+    switch (format) {
+        case Format::kBMP:
+            return readBMPafterSignature(stream, out, limits);
+        case Format::kPNG:
+            return readPNGafterSignature(stream, out, limits);
+        case Format::kJPEG:
+            return readJPEGafterSignature(stream, out, limits);
+        case Format::kPGM:
+        case Format::kPlainPGM:
+            return readPGMafterMagic(stream, format == Format::kPlainPGM, out);
+        default:
+            return kBadHeader;
+    }
+}
 
 int newImage(std::int64_t width, std::int64_t height, int depth, Image** out) {
     std::int64_t bytes = 0;

@@ -11,12 +11,21 @@
 
 namespace likeness {
 
+// The formats read here, each told by a file's first two bytes: "BM" for BMP, the first two bytes
+// of the PNG signature, the start-of-image marker FF D8 for JPEG, "P5" or "P2" (plain) for PGM.
+// This is the one place that tells them apart.
+enum class Format { kUnknown, kBMP, kPNG, kJPEG, kPGM, kPlainPGM };
+Format formatOf(int first, int second);
+
+// Reads a file of that format into out from just after its first two bytes: the reader's codes,
+// kBadHeader for kUnknown.
+int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& limits);
+
 // Reads one image from an open stream into out, with the ReadResult codes.
 using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& limits);
 
-// Each format's reader from just after the bytes that told the format, which the caller has read:
-// "BM" for BMP, the first two bytes of the PNG signature, "P5" or "P2" (plain) for PGM, the
-// start-of-image marker FF D8 for JPEG. The readers of compressed pictures take the limits.
+// Each format's reader from just after the bytes that told the format, which the caller has read.
+// The readers of compressed pictures take the limits.
 int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readJPEGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
