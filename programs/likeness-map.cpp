@@ -3,6 +3,7 @@
 // block is white where the images agree and darker the more they differ.
 
 #include "likeness/bmp.h"
+#include "likeness/likeness.h"
 #include "refusals.h"
 
 using likeness::ImagePtr;
@@ -17,7 +18,8 @@ int main(int argc, char** argv) {
     likeness::Comparison comparison;
     if (!likeness::compareReadablePair(argv[1], argv[2], true, &comparison)) return 1;
     if (!likeness::printResult(comparison.mean)) return 1;
-    ImagePtr map = likeness::blockMap(comparison.firstWidth, comparison.firstHeight, comparison.scores);
+    ImagePtr map =
+        likeness::blockMap(comparison.firstWidth, comparison.firstHeight, comparison.scores);
     if (!map || likeness::writeBMPfile(argv[3], map.get()) != 0) {
         likeness::printCannotWrite();
         return 1;

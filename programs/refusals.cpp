@@ -55,11 +55,6 @@ void writeLine(const char* text) {
     std::fputc('\n', stdout);
 }
 
-// The grey level of a block score in a map.
-int mapLevel(double score) {
-    return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
-}
-
 // Says why the pair cannot be compared; false when it can.
 bool refusePair(const Comparison& comparison) {
     switch (comparison.verdict) {
@@ -109,37 +104,6 @@ bool printResult(double mean) {
 
 void printCannotWrite() {
     writeLine(kCannotWrite);
-}
-
-ReadLimits limitsFromEnvironment() {
-    ReadLimits limits;
-    const char* text = std::getenv("LIKENESS_MAX_PIXELS");
-    if (text == nullptr || !std::isdigit(static_cast<unsigned char>(text[0]))) return limits;
-    const char* end = text + std::strlen(text);
-    std::int64_t pixels = 0;
-    const auto [stop, error] = std::from_chars(text, end, pixels);
-    if (error == std::errc() && stop == end) limits.maxCompressedPixels = pixels;
-    return limits;
-}
-
-ImagePtr comparableImage(ImagePtr image, bool luma) {
-    // A grey pixel's luma is its level, so the luma of a grey picture is its twin.
-    ImagePtr grey(luma ? createLumaImage(image.get()) : createGreyTwin(image.get()));
-    return grey ? std::move(grey) : std::move(image);
-}
-
-ImagePtr blockMap(int width, int height, const std::vector<double>& scores) {
-    ImagePtr map(createImage(width, height, 8));
-    if (!map) return map;
-    const int columns = width / kBlockSize;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const auto block = static_cast<std::size_t>(y / kBlockSize * columns + x / kBlockSize);
-            const Pixel pixel{mapLevel(scores[block]), 0, 0};
-            setPixel(map.get(), x, y, &pixel);
-        }
-    }
-    return map;
 }
 
 }  // namespace likeness

@@ -116,13 +116,11 @@ TEST(LoadImage, RefusesWhatIsNoFileAtOnceAndKeepsTheReadersCodes) {
           {"/dev/null", kCannotOpen},
           {test_files::scratchPath("missing.bmp"), kCannotOpen},
           {test_files::dataPath("crafted/cut-mid-band.bmp"), kBadPixels}}) {
-        const Loaded loaded = loadImage(path, false);
+        const Loaded loaded = loadImage(path);
         EXPECT_EQ(loaded.code, code) << path;
         EXPECT_EQ(loaded.image, nullptr) << path;
     }
     const std::string colour = test_files::dataPath("crafted/colour16x16.bmp");
-    EXPECT_EQ(loadImage(colour, false).image->depth, 24);
-    EXPECT_EQ(loadImage(colour, true).image->depth, 8);
     const Pair pair{colour, colour};
     EXPECT_EQ(comparePair(pair, 0, nullptr, {}).problem, Problem::kNotGrey);
     Settings luma;

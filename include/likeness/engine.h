@@ -68,4 +68,9 @@ struct Comparison {
 // call returns; it uses nothing of the caller's by then.
 Comparison compare(const Source& first, const Source& second, const CompareOptions& options = {});
 
+// Reads the picture of a path or stream source whole, as compare() reads a file, into a new image
+// handed over through out, for a caller that compares one picture with many: kReadOk or the
+// reader's code (no image is handed over then).
+int readSource(const Source& source, const ReadLimits& limits, Image** out);
+
 }  // namespace likeness

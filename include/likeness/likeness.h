@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "image.h"
 
@@ -62,5 +63,10 @@ double meanSSIMofRows(GreyRows first, GreyRows second, std::size_t width, std::s
 // scores is given it receives every block's score in that order, (height / 8) * (width / 8) of
 // them.
 double meanSSIM(const Image* first, const Image* second, double* scores = nullptr);
+
+// An 8-bit image of the given size with every block filled with the grey level of its score,
+// round(255 s), s clamped to 0..1 first, so that negative scores are as dark as unrelated
+// blocks; scores holds one score a block, in row order. nullptr when memory is exhausted.
+ImagePtr blockMap(int width, int height, const std::vector<double>& scores);
 
 }  // namespace likeness

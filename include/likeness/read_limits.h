@@ -17,4 +17,9 @@ struct ReadLimits {
     std::int64_t maxCompressedPixels = kDefaultMaxCompressedPixels;
 };
 
+// The ceiling on compressed pictures: LIKENESS_MAX_PIXELS pixels when it is a plain decimal
+// number, 0 lifting it. Any other value keeps the default, so that a mistyped one never lifts
+// the protection; there is no message to say so that a program could print.
+ReadLimits limitsFromEnvironment();
+
 }  // namespace likeness

@@ -1,56 +1,28 @@
 #include "likeness-check/compare.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "likeness-check/map_png.h"
-#include "likeness/image_file.h"
+#include "likeness/engine.h"
 #include "likeness/likeness.h"
+#include "likeness/read_limits.h"
 #include "likeness/read_result.h"
-#include "refusals.h"
 
 namespace likeness::check {
 
 namespace {
 
-// Large files read fastest through a buffer this size, as readImageFile reads them.
-constexpr std::size_t kFileBuffer = std::size_t{64} << 10;
-
-// Opens a regular file or a pipe for reading without waiting for a pipe's writer; nullptr for
-// anything else or a file that cannot be opened.
-std::FILE* openReadable(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat status {};
-    // Reads from a pipe wait for data again, but a pipe that no one writes to ends at once.
-    if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISFIFO(status.st_mode)) ||
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    std::FILE* file = fdopen(fd, "rb");
-    if (file == nullptr) close(fd);
-    return file;
-}
-
-// Scores every block, judges them and writes the map when one is asked for.
-void score(const Image* first, const Image* second, std::size_t index, const Settings& settings,
+// Judges the blocks and writes the map when one is asked for.
+void score(const Comparison& comparison, std::size_t index, const Settings& settings,
            Record* record) {
-    const int columns = first->width / kBlockSize;
-    std::vector<double> scores(static_cast<std::size_t>(first->height / kBlockSize) *
-                               static_cast<std::size_t>(columns));
-    record->mean = meanSSIM(first, second, scores.data());
-    judge(scores, columns, settings.thresholds, record);
+    record->mean = comparison.mean;
+    const std::vector<double>& scores = comparison.scores;
+    judge(scores, comparison.firstWidth / kBlockSize, settings.thresholds, record);
     if (settings.maps.empty() || scores.empty() || (record->pass && !settings.allMaps)) return;
     const std::string path = mapPath(settings.maps, index, record->second);
-    ImagePtr map = blockMap(first->width, first->height, scores);
+    ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
     if (map && writePngMap(path, *map)) {
         record->map = path;
     } else {
@@ -58,8 +30,13 @@ void score(const Image* first, const Image* second, std::size_t index, const Set
     }
 }
 
-Problem pairProblem(const Image* first, const Image* second) {
-    switch (checkPair(first, second)) {
+Problem problemOf(const Comparison& comparison) {
+    if (comparison.readResult == kOutOfMemory) return Problem::kOutOfMemory;
+    switch (comparison.verdict) {
+        case kFirstUnreadable:
+            return Problem::kCannotReadFirst;
+        case kSecondUnreadable:
+            return Problem::kCannotReadSecond;
         case kPairNotGrey:
             return Problem::kNotGrey;
         case kPairSizesDiffer:
@@ -71,20 +48,32 @@ Problem pairProblem(const Image* first, const Image* second) {
     }
 }
 
+void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const Settings& settings,
+                 Record* record) {
+    if (first != nullptr && first->code < 0) {
+        record->problem =
+            first->code == kOutOfMemory ? Problem::kOutOfMemory : Problem::kCannotReadFirst;
+        record->code = first->code;
+        return;
+    }
+    CompareOptions options;
+    options.limits = limitsFromEnvironment();
+    options.luma = settings.luma;
+    options.blockScores = true;
+    const Source firstSource =
+        first != nullptr ? imageSource(first->image.get()) : fileSource(pair.first.c_str());
+    const Comparison comparison = compare(firstSource, fileSource(pair.second.c_str()), options);
+    record->problem = problemOf(comparison);
+    record->code = comparison.readResult;
+    if (record->problem == Problem::kNone) score(comparison, index, settings, record);
+}
+
 }  // namespace
 
-Loaded loadImage(const std::string& path, bool luma) {
-    std::FILE* file = openReadable(path);
-    if (file == nullptr) return {nullptr, kCannotOpen};
-    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
-    if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
+Loaded loadImage(const std::string& path) {
     Image* image = nullptr;
-    const int code = readImageStream(file, &image, limitsFromEnvironment());
-    std::fclose(file);
-    ImagePtr owned(image);
-    // A file that ends inside its pixels hands over part of an image; likeness refuses it.
-    if (code < 0) return {nullptr, code};
-    return {comparableImage(std::move(owned), luma), kReadOk};
+    const int code = readSource(fileSource(path.c_str()), limitsFromEnvironment(), &image);
+    return {ImagePtr(image), code};
 }
 
 Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
@@ -94,25 +83,11 @@ Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
     record.second = pair.second;
     record.problem = pair.problem;
     if (record.problem != Problem::kNone) return record;
-    Loaded own;
-    if (first == nullptr) {
-        own = loadImage(pair.first, settings.luma);
-        first = &own;
+    try {
+        compareInto(pair, index, first, settings, &record);
+    } catch (const std::bad_alloc&) {
+        record.problem = Problem::kOutOfMemory;
     }
-    if (first->code < 0) {
-        record.problem = Problem::kCannotReadFirst;
-        record.code = first->code;
-        return record;
-    }
-    const Loaded second = loadImage(pair.second, settings.luma);
-    if (second.code < 0) {
-        record.problem = Problem::kCannotReadSecond;
-        record.code = second.code;
-        return record;
-    }
-    record.problem = pairProblem(first->image.get(), second.image.get());
-    if (record.problem == Problem::kNone)
-        score(first->image.get(), second.image.get(), index, settings, &record);
     return record;
 }
 

@@ -1,5 +1,5 @@
-// Comparing one pair as likeness does: the same readers, the same checks in the same order, the
-// same mean; then the verdict and, when asked for, the map.
+// Comparing one pair as likeness does, through the library's engine: the same readers, the same
+// checks in the same order, the same mean; then the verdict and, when asked for, the map.
 #pragma once
 
 #include <cstddef>
@@ -10,16 +10,15 @@
 
 namespace likeness::check {
 
-// An image file as read for a comparison, or the reader's result code when it could not be.
+// An image file read whole once, for a first file compared with many, or the reader's result code
+// when it could not be.
 struct Loaded {
     ImagePtr image;
     int code = 0;
 };
 
-// Reads the file at path. Only regular files and pipes are read: a folder, a device or a socket
-// gives kCannotOpen, and a pipe with no writer reads as empty at once rather than waiting for one.
-// A 24-bit image becomes an 8-bit one as comparableImage makes it.
-Loaded loadImage(const std::string& path, bool luma);
+// Reads the file at path whole, as the engine reads a file.
+Loaded loadImage(const std::string& path);
 
 struct Settings {
     Thresholds thresholds;
@@ -29,7 +28,8 @@ struct Settings {
 };
 
 // Compares the pair, number index in the input (which names its map). A first image read once
-// for every pair is given as first; otherwise (nullptr) the pair's first file is read.
+// for every pair is given as first; otherwise (nullptr) the pair's first file is read. Memory that
+// cannot be had makes the pair's record an out-of-memory error, never an end of the run.
 Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
                    const Settings& settings);
 

@@ -120,7 +120,7 @@ int runCommandLine(const Options& options) {
     }
     const std::vector<std::string> seconds(options.paths.begin() + 1, options.paths.end());
     PairVector source(pairsWithFirst(firstPath, seconds));
-    const Loaded first = loadImage(firstPath, options.settings.luma);
+    const Loaded first = loadImage(firstPath);
     return status(run(options, source, &first));
 }
 

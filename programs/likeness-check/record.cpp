@@ -22,6 +22,8 @@ const char* problemWords(Problem problem) {
             return "missing second";
         case Problem::kMalformedLine:
             return "malformed line";
+        case Problem::kOutOfMemory:
+            return "out of memory";
         case Problem::kNone:
             break;
     }

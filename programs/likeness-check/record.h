@@ -21,6 +21,7 @@ enum class Problem {
     kMissingFirst,
     kMissingSecond,
     kMalformedLine,
+    kOutOfMemory,  // memory, or a thread, could not be had for the pair
 };
 
 // The words a record uses for a problem ("cannot read first", ...); empty for kNone.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "formats/reading.h"
+#include "likeness/image_file.h"
 
 namespace likeness {
 
@@ -265,6 +266,24 @@ void finishPicture(Picture* picture) {
     if (picture->rows && picture->result == kReadOk) picture->result = picture->rows->finish();
     if (picture->rows && picture->result == kReadOk && std::ferror(picture->stream))
         picture->result = kCannotOpen;
+}
+
+int readSource(const Source& source, const ReadLimits& limits, Image** out) {
+    FilePtr file;
+    std::FILE* stream = source.stream;
+    if (source.path != nullptr) {
+        bool regular = false;
+        const int result = openFile(source.path, &file, &regular);
+        if (result != kReadOk) return result;
+        std::setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
+        stream = file.get();
+    }
+    if (stream == nullptr) return kCannotOpen;
+    Image* raw = nullptr;
+    const int result = readImageStream(stream, &raw, limits);
+    ImagePtr image(raw);
+    if (result == kReadOk) *out = image.release();
+    return result;
 }
 
 }  // namespace likeness

@@ -1,6 +1,10 @@
 #include "likeness/image_file.h"
 
+#include <cctype>
+#include <charconv>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -98,6 +102,17 @@ int readImageFile(const char* path, Image** out, const ReadLimits& limits) {
 
 int readImageFile(const char* path, Image** out) {
     return readImageFile(path, out, ReadLimits{});
+}
+
+ReadLimits limitsFromEnvironment() {
+    ReadLimits limits;
+    const char* text = std::getenv("LIKENESS_MAX_PIXELS");
+    if (text == nullptr || !std::isdigit(static_cast<unsigned char>(text[0]))) return limits;
+    const char* end = text + std::strlen(text);
+    std::int64_t pixels = 0;
+    const auto [stop, error] = std::from_chars(text, end, pixels);
+    if (error == std::errc() && stop == end) limits.maxCompressedPixels = pixels;
+    return limits;
 }
 
 }  // namespace likeness

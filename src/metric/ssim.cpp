@@ -1,8 +1,9 @@
-#include "likeness/likeness.h"
-
+#include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
+#include "likeness/likeness.h"
 #include "metric/block_score.h"
 
 namespace likeness {
@@ -55,6 +56,11 @@ BlockSums blockSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
         }
     }
     return sums;
+}
+
+// The grey level of a block score in a map.
+int mapLevel(double score) {
+    return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
 }
 
 }  // namespace
@@ -154,6 +160,20 @@ double meanSSIM(const Image* first, const Image* second, double* scores) {
     const auto stride = static_cast<std::ptrdiff_t>(width);
     return meanSSIMofRows({first->data, stride}, {second->data, stride}, width,
                           static_cast<std::size_t>(first->height), scores);
+}
+
+ImagePtr blockMap(int width, int height, const std::vector<double>& scores) {
+    ImagePtr map(createImage(width, height, 8));
+    if (!map) return map;
+    const int columns = width / kBlockSize;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const auto block = static_cast<std::size_t>(y / kBlockSize * columns + x / kBlockSize);
+            const Pixel pixel{mapLevel(scores[block]), 0, 0};
+            setPixel(map.get(), x, y, &pixel);
+        }
+    }
+    return map;
 }
 
 }  // namespace likeness
