@@ -4,12 +4,15 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "likeness/bmp.h"
+#include "likeness/engine.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
 
@@ -42,84 +45,136 @@ void copyCompact(const py::buffer_info& info, std::uint8_t* to) {
     }
 }
 
-// The levels of one array as the buffer protocol shows them, checked to be a 2-D array of bytes.
-// Rows whose bytes lie side by side are scored where they are; any other layout is copied once
-// into compact rows.
-class Picture {
+// The pixels of one array as the buffer protocol shows them, checked to be bytes in a 2-D array
+// (grey levels) or a 3-D one of three channels (red, green, blue), as an image the engine reads.
+// Rows whose bytes lie side by side are read where they are; any other layout is copied once.
+class ArrayImage {
   public:
-    Picture(const py::buffer& buffer, const char* which) : info_(buffer.request()) {
+    ArrayImage(const py::buffer& buffer, const char* which) : info_(buffer.request()) {
         // Float pictures are refused rather than converted: their range would have to be guessed.
         if (!holdsBytes(info_)) {
             throw py::type_error(std::string("likeness: the ") + which +
                                  " array's elements are not uint8 (buffer format '" + info_.format +
                                  "'); give grey levels 0..255 as uint8");
         }
-        if (info_.ndim != 2) {
-            throw py::value_error(std::string("likeness: the ") + which + " array has " +
-                                  std::to_string(info_.ndim) +
-                                  " dimensions, not 2 (height, width)");
+        if (info_.ndim != 2 && !(info_.ndim == 3 && info_.shape[2] == 3)) {
+            throw py::value_error(std::string("likeness: the ") + which + " array has shape " +
+                                  shapeText(info_) + ", not (height, width) or (height, width, 3)");
+        }
+        if (info_.shape[0] > INT32_MAX || info_.shape[1] > INT32_MAX) {
+            throw py::value_error(std::string("likeness: the ") + which + " array is too large");
         }
     }
 
-    py::ssize_t height() const { return info_.shape[0]; }
-    py::ssize_t width() const { return info_.shape[1]; }
-
-    // The rows to score: the array's own, or a compact copy of another layout made here.
-    GreyRows rows() {
-        if (info_.strides[1] == 1 && info_.strides[0] >= 0) {
-            return {static_cast<const std::uint8_t*>(info_.ptr),
-                    static_cast<std::ptrdiff_t>(info_.strides[0])};
+    // The image, made once the interpreter may run other threads: the array's buffer (held here)
+    // outlives it.
+    const Image* image() {
+        const py::ssize_t channels = info_.ndim == 3 ? 3 : 1;
+        image_ = Image{static_cast<int>(info_.shape[1]), static_cast<int>(info_.shape[0]),
+                       static_cast<int>(8 * channels), nullptr};
+        const bool compact = info_.strides[1] == channels &&
+                             (channels == 1 || info_.strides[2] == 1) &&
+                             info_.strides[0] == channels * info_.shape[1];
+        if (compact) {
+            image_.data = static_cast<std::uint8_t*>(info_.ptr);
+        } else {
+            copy_.resize(static_cast<std::size_t>(info_.shape[0] * info_.shape[1] * channels));
+            copyCompact(info_, copy_.data());
+            image_.data = copy_.data();
         }
-        copy_.resize(static_cast<std::size_t>(height() * width()));
-        copyCompact(info_, copy_.data());
-        return {copy_.data(), static_cast<std::ptrdiff_t>(width())};
+        return &image_;
+    }
+
+    static std::string shapeText(const py::buffer_info& info) {
+        std::string text = "(";
+        for (py::ssize_t i = 0; i < info.ndim; ++i)
+            text += (i > 0 ? ", " : "") + std::to_string(info.shape[i]);
+        return text + ")";
     }
 
   private:
     py::buffer_info info_;
+    Image image_{};
     std::vector<std::uint8_t> copy_;
 };
 
-std::string shapeText(const Picture& picture) {
-    return "(" + std::to_string(picture.height()) + ", " + std::to_string(picture.width()) + ")";
+std::string sidesText(const Comparison& comparison, bool second) {
+    return "(" + std::to_string(second ? comparison.secondHeight : comparison.firstHeight) + ", " +
+           std::to_string(second ? comparison.secondWidth : comparison.firstWidth) + ")";
 }
 
-// Says why two checked pictures cannot be compared, in the order of checkPair.
-void checkComparable(const Picture& first, const Picture& second) {
-    if (first.height() != second.height() || first.width() != second.width()) {
-        throw py::value_error("likeness: the arrays' shapes differ: " + shapeText(first) + " and " +
-                              shapeText(second));
-    }
-    if (first.height() % kBlockSize != 0 || first.width() % kBlockSize != 0) {
-        throw py::value_error("likeness: the sides " + shapeText(first) + " are not multiples of " +
-                              std::to_string(kBlockSize));
+// Says why two pictures could not be compared, as the programs refuse them; nothing when they were.
+void raiseRefusal(const Comparison& comparison) {
+    if (comparison.readResult == kOutOfMemory) throw std::bad_alloc();
+    switch (comparison.verdict) {
+        case kPairNotGrey:
+            throw py::value_error(
+                "likeness: a colour picture is not compared: a (height, width, 3) array, like a "
+                "colour file, is taken as grey only when its three channels are equal");
+        case kPairSizesDiffer:
+            throw py::value_error(
+                "likeness: the pictures' shapes differ: " + sidesText(comparison, false) + " and " +
+                sidesText(comparison, true));
+        case kPairNotDivisible:
+            throw py::value_error("likeness: the sides " + sidesText(comparison, false) +
+                                  " are not multiples of " + std::to_string(kBlockSize));
+        default:
+            return;
     }
 }
 
-// meanSSIMofRows of two arrays, filling scores when given; the interpreter runs other threads
-// meanwhile, so the arrays' buffers (held by the pictures) must outlive this call.
-double scorePair(Picture& first, Picture& second, double* scores) {
-    py::gil_scoped_release release;
-    const GreyRows firstRows = first.rows();
-    const GreyRows secondRows = second.rows();
-    return meanSSIMofRows(firstRows, secondRows, static_cast<std::size_t>(first.width()),
-                          static_cast<std::size_t>(first.height()), scores);
+// Two arrays compared by the engine, with the interpreter free to run other threads meanwhile.
+Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores) {
+    ArrayImage first(a, "first");
+    ArrayImage second(b, "second");
+    CompareOptions options;
+    options.blockScores = blockScores;
+    Comparison comparison;
+    {
+        py::gil_scoped_release release;
+        comparison = compare(imageSource(first.image()), imageSource(second.image()), options);
+    }
+    raiseRefusal(comparison);
+    return comparison;
 }
 
 double ssim(const py::buffer& a, const py::buffer& b) {
-    Picture first(a, "first");
-    Picture second(b, "second");
-    checkComparable(first, second);
-    return scorePair(first, second, nullptr);
+    return compareArrays(a, b, false).mean;
+}
+
+py::array_t<double> scoresArray(const Comparison& comparison) {
+    py::array_t<double> scores(
+        {comparison.firstHeight / kBlockSize, comparison.firstWidth / kBlockSize});
+    std::copy(comparison.scores.begin(), comparison.scores.end(), scores.mutable_data());
+    return scores;
 }
 
 py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b) {
-    Picture first(a, "first");
-    Picture second(b, "second");
-    checkComparable(first, second);
-    py::array_t<double> scores({first.height() / kBlockSize, first.width() / kBlockSize});
-    scorePair(first, second, scores.mutable_data());
-    return scores;
+    return scoresArray(compareArrays(a, b, true));
+}
+
+// (code, which, mean, scores) for two files compared as the programs compare them: the reader's
+// code and which file (1 or 2) when one cannot be read, else 0; Python's side raises for it.
+py::tuple compareFiles(const std::string& first, const std::string& second, bool blocks) {
+    CompareOptions options;
+    options.limits = limitsFromEnvironment();
+    options.blockScores = blocks;
+    Comparison comparison;
+    int error = 0;
+    {
+        py::gil_scoped_release release;
+        errno = 0;
+        comparison = compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
+        error = errno;
+    }
+    if (comparison.verdict == kFirstUnreadable || comparison.verdict == kSecondUnreadable) {
+        if (comparison.readResult == kOutOfMemory) throw std::bad_alloc();
+        return py::make_tuple(comparison.readResult, comparison.verdict == kFirstUnreadable ? 1 : 2,
+                              comparison.readResult == kCannotOpen ? error : 0, py::none());
+    }
+    raiseRefusal(comparison);
+    py::object scores = blocks ? py::object(scoresArray(comparison)) : py::none();
+    return py::make_tuple(0, 0, comparison.mean, scores);
 }
 
 // An image handed to NumPy without a copy: the array's base owns it and disposes of it.
@@ -145,6 +200,7 @@ py::tuple read(const std::string& path) {
         error = errno;
     }
     ImagePtr image(raw);
+    if (code == kOutOfMemory) throw std::bad_alloc();
     if (code != kReadOk) return py::make_tuple(code, code == kCannotOpen ? error : 0, py::none());
     return py::make_tuple(code, 0, arrayOwning(std::move(image)));
 }
@@ -184,9 +240,13 @@ int writeBMP(const std::string& path, const py::buffer& buffer) {
 PYBIND11_MODULE(_core, module) {
     module.doc() = "The compiled part of likeness; use the functions of the likeness package.";
     module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"),
-               "Mean block SSIM of two 2-D uint8 arrays of the same shape, sides multiples of 8.");
+               "Mean block SSIM of two uint8 arrays, grey or of three equal channels, sides "
+               "multiples of 8.");
     module.def("block_scores", &likeness::blockScores, py::arg("a"), py::arg("b"),
                "Every 8 x 8 block's SSIM, a float64 array of shape (height / 8, width / 8).");
+    module.def("compare", &likeness::compareFiles, py::arg("first"), py::arg("second"),
+               py::arg("blocks"),
+               "(code, which, mean or errno, scores) of two image files (paths as bytes).");
     module.def("read", &likeness::read, py::arg("path"),
                "(code, errno, array) of the image file at path (bytes).");
     module.def("write_bmp", &likeness::writeBMP, py::arg("path"), py::arg("array"),

@@ -1,14 +1,16 @@
 """Exact mean SSIM of grey pictures over non-overlapping 8 x 8 blocks, as the likeness tool prints it.
 
 read(path)            -> uint8 array, (height, width) or (height, width, 3), from an image file
-ssim(a, b)            -> mean block SSIM of two 2-D uint8 arrays, the bits the tool prints
+compare(p, q)         -> mean block SSIM of two image files, what the likeness tool prints
+ssim(a, b)            -> mean block SSIM of two uint8 arrays, the bits the tool prints
 block_scores(a, b)    -> float64 array of every block's score, (height / 8, width / 8)
 write_bmp(path, a)    -> writes a uint8 array as a BMP file
 
 Arrays are read where they lie (any strides, read-only, anything with the buffer protocol), and
 files are read and blocks scored with the interpreter released, so threads compare in parallel.
 A file the reader refuses raises an Error with the library's result code in ``code``:
-CannotOpenError (an OSError) when it cannot be opened, ImageFileError (a ValueError) otherwise.
+CannotOpenError (an OSError) when it cannot be opened, ImageFileError (a ValueError) otherwise;
+MemoryError when memory for reading it cannot be had.
 """
 
 import os
@@ -26,6 +28,7 @@ __all__ = [
     "IsAFolderError",
     "ImageFileError",
     "read",
+    "compare",
     "ssim",
     "block_scores",
     "write_bmp",
@@ -103,13 +106,29 @@ def read(path: Path) -> numpy.ndarray:
     return array
 
 
+def compare(first: Path, second: Path, blocks: bool = False):
+    """Compares two image files as the likeness tool does, through the same readers and checks.
+
+    Gives the mean block SSIM, the number likeness prints; with blocks=True, the pair (mean,
+    block scores as read by block_scores). A file that cannot be read raises as read() does, the
+    first file's trouble first; a colour picture, shapes that differ and sides that are not
+    multiples of 8 raise ValueError.
+    """
+    code, which, value, scores = _core.compare(os.fsencode(first), os.fsencode(second), blocks)
+    if code != 0:
+        raise _refusal(code, value, first if which == 1 else second)
+    return (value, scores) if blocks else value
+
+
 def ssim(a, b) -> float:
     """Mean SSIM over the 8 x 8 blocks of two grey pictures: the number the likeness tool prints.
 
-    a and b are 2-D uint8 arrays (or any buffer of that kind) of the same shape whose sides are
-    multiples of 8; a 0 x 0 pair gives NaN. Other element types raise TypeError (no conversion:
-    the range of a float picture would be a guess); other dimensions, shapes that differ and
-    sides that are not multiples of 8 raise ValueError.
+    a and b are uint8 arrays (or any buffer of that kind) of the same shape whose sides are
+    multiples of 8: 2-D grey levels, or (height, width, 3) arrays whose three channels are equal,
+    taken as grey as the tool takes such colour files; a 0 x 0 pair gives NaN. Other element types
+    raise TypeError (no conversion: the range of a float picture would be a guess); an (h, w, 3)
+    array of colour, other dimensions, shapes that differ and sides that are not multiples of 8
+    raise ValueError.
     """
     return _core.ssim(a, b)
 

@@ -365,9 +365,10 @@ Comparison judge(const Picture& first, const Picture& second) {
     return comparison;
 }
 
-// Scores a pair that has blocks; a pair without any is read through, for its verdict.
+// Scores a pair that has blocks; a pair without any, or with a picture known to be colour, is read
+// through, for its verdict.
 Comparison scoreOpened(Picture* first, Picture* second, bool keepScores) {
-    if (!hasBlocks(*first, *second)) {
+    if (!hasBlocks(*first, *second) || first->colour || second->colour) {
         readThrough(first);
         if (first->result == kReadOk) readThrough(second);
         Comparison comparison = judge(*first, *second);

@@ -158,7 +158,8 @@ double scoreStreamed(Picture* first, Picture* second, double* out) {
 }
 
 void readThrough(Picture* picture) {
-    if (picture->image != nullptr || picture->result != kReadOk) return;
+    // A picture in memory has shown all it has when it was taken.
+    if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
     // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
     if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
     RowBuffers buffers(*picture, kBlockSize);

@@ -10,6 +10,7 @@ DATA = pathlib.Path(os.environ.get("LIKENESS_TEST_DATA", SOURCE / "tests/data"))
 BUILD = SOURCE / "build/default"
 TOOL = os.environ.get("LIKENESS_EXE", str(BUILD / "likeness"))
 MAP_TOOL = os.environ.get("LIKENESS_MAP_EXE", str(BUILD / "likeness-map"))
+CHECK_TOOL = os.environ.get("LIKENESS_CHECK_EXE", str(BUILD / "likeness-check"))
 
 
 # What a program prints for these arguments, as text (the result line is ASCII).

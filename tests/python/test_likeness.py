@@ -9,7 +9,10 @@ import numpy
 import pytest
 
 import likeness
-from conftest import DATA, MAP_TOOL, tool_line
+import json
+import subprocess
+
+from conftest import CHECK_TOOL, DATA, MAP_TOOL, TOOL, tool_line
 
 
 def fnv1a64(data):
@@ -87,7 +90,9 @@ def test_arguments_that_cannot_be_compared_say_why():
         (grey.astype(numpy.float64), grey, TypeError, "not uint8"),
         (grey, grey.astype(numpy.int8), TypeError, "second array"),
         ([[0] * 8] * 8, grey, TypeError, ""),
-        (numpy.zeros((16, 8, 3), numpy.uint8), grey, ValueError, "3 dimensions"),
+        (numpy.zeros((16, 8, 3), numpy.uint8) + numpy.arange(3, dtype=numpy.uint8), grey,
+         ValueError, "colour picture"),
+        (numpy.zeros((16, 8, 4), numpy.uint8), grey, ValueError, "shape (16, 8, 4)"),
         (grey, grey[:8], ValueError, "shapes differ: (16, 8) and (8, 8)"),
         (grey[:12], grey[4:], ValueError, "not multiples of 8"),
     ]
@@ -138,3 +143,40 @@ def test_ten_thousand_calls_keep_no_reference_or_memory(pairs):
     assert (sys.getrefcount(a), sys.getrefcount(b)) == counts
     assert resident_bytes() - before < 8 << 20
 
+
+
+def outcome_of_arrays(first, second):
+    """The verdict of ssim(read(first), read(second)): the mean, or the kind of refusal."""
+    try:
+        a, b = likeness.read(first), likeness.read(second)
+    except likeness.Error as refusal:
+        return ("cannot read", refusal.code)
+    try:
+        return ("mean", likeness.ssim(a, b))
+    except ValueError:
+        return ("refused", None)
+
+
+def test_every_way_of_comparing_gives_the_same_verdict_and_bits():
+    """likeness, likeness-check, compare() and ssim() of the arrays read agree on every pair of
+    neighbouring test files, both ways round."""
+    names = [name for name, _, _ in expected_reads()]
+    for first, second in zip(names, names[1:] + names[:1]):
+        for a, b in ((DATA / first, DATA / second), (DATA / second, DATA / first)):
+            line = subprocess.run([TOOL, a, b], capture_output=True).stdout
+            record = json.loads(subprocess.run([CHECK_TOOL, "--format=json", a, b],
+                                               capture_output=True).stdout.splitlines()[0])
+            try:
+                mean = likeness.compare(a, b)
+            except likeness.Error as refusal:
+                assert outcome_of_arrays(a, b) == ("cannot read", refusal.code), (a, b)
+                assert record["code"] == refusal.code and not line.startswith(b"SSIM"), (a, b)
+                continue
+            except ValueError:
+                assert outcome_of_arrays(a, b) == ("refused", None), (a, b)
+                assert "error" in record and not line.startswith(b"SSIM"), (a, b)
+                continue
+            arrays = outcome_of_arrays(a, b)[1]
+            assert math.isnan(mean) and math.isnan(arrays) or mean == arrays, (a, b)
+            assert line.decode() == "SSIM: %f\n" % mean, (a, b)
+            assert record["ssim"] is None if math.isnan(mean) else record["ssim"] == mean, (a, b)
