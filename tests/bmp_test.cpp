@@ -137,6 +137,13 @@ TEST(ReadImage, EveryEntryPointKeepsTheLimitsAndTellsErrorsFromEnds) {
         }
     }
     EXPECT_EQ(read(2, test_files::dataPath("crafted/png-bomb.png"), {0}).code, kDecoderRefused);
+    // Beyond the image model a picture is refused before it is decoded, ceiling or none; a palette
+    // picture, decoded through three bytes a pixel, as soon as those would pass the model.
+    for (const char* name : {"crafted/jpeg-beyond-model.jpg", "crafted/png-huge.png",
+                             "crafted/png-palette-30000x30000.png"}) {
+        for (int reader : {0, 2})
+            EXPECT_EQ(read(reader, test_files::dataPath(name), {0}).code, kBadHeader) << name;
+    }
 }
 
 // The written bytes, header fields, palette and zero filler, match files built field by field;
