@@ -125,7 +125,7 @@ write("rle-40000x40000.bmp", rle(40000, 40000, [0, 1]))
 # Pairs for the command line.
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
 write("black8x8.bmp", grey(8, 8, [0] * 64))
-for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
+for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0), (8, 0)):
     write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
 # Grey but for one pixel, the last in memory (bottom right), whose red is 1: a colour picture.
 write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(47) + b"\x01" + bytes(16 * 16 * 3 - 48)))
