@@ -137,6 +137,15 @@ TEST(ReadImage, EveryEntryPointKeepsTheLimitsAndTellsErrorsFromEnds) {
         }
     }
     EXPECT_EQ(read(2, test_files::dataPath("crafted/png-bomb.png"), {0}).code, kDecoderRefused);
+    // Beyond the image model a picture is refused before it is decoded, ceiling or none. A palette
+    // picture is decoded a row at a time, so its 8-bit levels are all that must fit the model:
+    // this one does, and then its missing pixels are the decoder's refusal.
+    for (const auto& [name, code] : {std::pair{"crafted/jpeg-beyond-model.jpg", kBadHeader},
+                                     {"crafted/png-huge.png", kBadHeader},
+                                     {"crafted/png-palette-30000x30000.png", kDecoderRefused}}) {
+        for (int reader : {0, 2})
+            EXPECT_EQ(read(reader, test_files::dataPath(name), {0}).code, code) << name;
+    }
 }
 
 // The written bytes, header fields, palette and zero filler, match files built field by field;

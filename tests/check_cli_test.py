@@ -10,14 +10,15 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ElementTree
 
 CHECK, LIKENESS, LIKENESS_MAP, DATA, SHARD = [os.fsencode(a) for a in sys.argv[1:6]]
 KEYS = ["first", "second", "ssim", "blocks", "worst", "below", "pass", "map", "error", "code"]
 
 
-def run(*arguments, stdin=b"", cwd=None):
-    done = subprocess.run([CHECK, *arguments], input=stdin, capture_output=True, cwd=cwd,
+def run(*arguments, stdin=b"", cwd=None, env=None):
+    done = subprocess.run([CHECK, *arguments], input=stdin, capture_output=True, cwd=cwd, env=env,
                           timeout=120)
     return done.stdout, done.stderr, done.returncode
 
@@ -37,7 +38,7 @@ def check_pairs_and_errors(folder):
     first = os.path.join(folder, b"-first with space.bmp")
     shutil.copy(crafted(b"blocks-first.bmp"), first)
     odd = [os.path.join(folder, name) for name in (b"quote\"', comma.bmp", b"bad \xff\xfe.bmp",
-                                                             b"control \x01\n.bmp")]
+                                                   b"control \x01\n.bmp", b"U+FFFF \xef\xbf\xbf.bmp")]
     for name in odd:
         shutil.copy(crafted(b"blocks-second.bmp"), name)
     os.mkfifo(os.path.join(folder, b"fifo.bmp"))
@@ -50,19 +51,19 @@ def check_pairs_and_errors(folder):
     got = records(out)
     assert status == 2 and [r["second"] for r in got][:2] == [s.decode() for s in seconds[:2]]
     assert got[3]["second"].endswith("bad \ufffd\ufffd.bmp") and got[2]["second"].endswith("\"', comma.bmp")
-    assert [(r["error"], r["code"]) for r in got[5:]] == [
+    assert [(r["error"], r["code"]) for r in got[6:]] == [
         ("cannot read second", -1), ("cannot read second", -1), ("cannot read second", -2),
         ("cannot read second", -2), ("cannot read second", -10), ("sizes differ", None),
         ("not grey", None)]
     # 3 x 2 blocks; the third of the top row scores lowest.
     assert got[0]["worst"]["x"] == 16 and got[0]["worst"]["y"] == 0 and got[0]["blocks"] == 6
-    for record, text, second in zip(got[:5], out.splitlines(), seconds):
+    for record, text, second in zip(got[:6], out.splitlines(), seconds):
         line = subprocess.run([LIKENESS, first, second], capture_output=True).stdout
         assert line == b"SSIM: %f\n" % record["ssim"]
         # The shortest decimal that reads back as the same double, as Python's repr writes it.
         shortest = repr(float(record["ssim"])).removesuffix(".0")
         assert b'"ssim":%s,' % shortest.encode() in text, (shortest, text)
-    return first, seconds[:5]
+    return first, seconds[:6]
 
 
 def check_verdicts_and_reports(folder, first, seconds):
@@ -73,15 +74,15 @@ def check_verdicts_and_reports(folder, first, seconds):
                          b"--junit", junit, first, first, *seconds)
     assert status == 1
     rows = list(csv.DictReader(io.StringIO(out.decode(), newline="")))
-    assert [row["pass"] for row in rows] == ["true", "false", "true", "false", "false", "false"]
+    assert [row["pass"] for row in rows] == ["true", "false", "true"] + ["false"] * 4
     assert rows[1]["below"] == "2" and rows[1]["worst_x"] == "16" and rows[0]["map"] == ""
     assert rows[4]["second"].endswith("bad \ufffd\ufffd.bmp") and rows[5]["second"].endswith("\x01\n.bmp")
-    suite = ElementTree.parse(junit).getroot().find("testsuite")
-    cases = suite.findall("testcase")
-    assert len(cases) == 6 and suite.get("failures") == "4" and suite.get("errors") == "0"
+    cases = check_junit(junit, 7, 5, 0)
     assert cases[3].get("name").endswith("quote\"', comma.bmp") and cases[1].find("failure") is not None
     # A control character is no XML character: it stands as U+FFFD; the line break is kept.
     assert cases[5].get("name").endswith("control \ufffd\n.bmp")
+    # Nor is U+FFFF, though UTF-8 may hold it.
+    assert cases[6].get("name").endswith("U+FFFF \ufffd.bmp") and rows[6]["second"].endswith("\uffff.bmp")
     # The map has the levels likeness-map draws.
     drawn = os.path.join(folder, b"drawn.bmp")
     subprocess.run([LIKENESS_MAP, first, seconds[0], drawn], capture_output=True, check=True)
@@ -89,6 +90,15 @@ def check_verdicts_and_reports(folder, first, seconds):
     assert same.stdout == b"SSIM: 1.000000\n", same.stdout
     assert sorted(os.listdir(maps)) == sorted(
         os.fsencode(os.path.basename(r["map"])) for r in rows if r["pass"] == "false")
+
+
+def check_junit(path, tests, failures, errors):
+    """The test cases of a JUnit report whose counts, on both elements, are those given."""
+    root = ElementTree.parse(path).getroot()
+    suite = root.find("testsuite")
+    counts = [tuple(int(e.get(key)) for key in ("tests", "failures", "errors")) for e in (root, suite)]
+    assert counts == [(tests, failures, errors)] * 2, counts
+    return suite.findall("testcase")
 
 
 def check_folders_and_lists(folder):
@@ -105,16 +115,69 @@ def check_folders_and_lists(folder):
     assert "missing second" in lines[2] and "missing first" in lines[3] and "sub/a.bmp" in lines[4]
     pairs = [crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")]
     lines = [b"\t".join(pairs if i % 3 else pairs[::-1]) for i in range(150)]
-    lines += [b"no tab", b"\t" + pairs[0], pairs[0] + b"\t"]
+    lines += [b"no tab", b"\t" + pairs[0], pairs[0] + b"\t", b"a\tb\tc", b"a\t\tc"]
     out, _, status = run(b"--jobs", b"9", b"--format", b"json", b"--pairs", b"-",
                          stdin=b"\n".join(lines) + b"\n")
     got = records(out)
-    assert status == 2 and [r["error"] for r in got[150:]] == ["malformed line"] * 3
+    # A malformed line's paths are its text before the first tab and after it.
+    path = pairs[0].decode()
+    assert status == 2 and [(r["first"], r["second"], r["error"]) for r in got[150:]] == [
+        (*paths, "malformed line")
+        for paths in (("no tab", ""), ("", path), (path, ""), ("a", "b\tc"), ("a", "\tc"))]
     assert [r["first"].encode() for r in got[:150]] == [line.split(b"\t")[0] for line in lines[:150]]
     pair_list = os.path.join(folder, b"pairs.tsv")
     with open(pair_list, "wb") as stream:
         stream.write(b"\n".join(lines[:150]) + b"\n")
     return pair_list, b"".join(out.splitlines(keepends=True)[:150])
+
+
+def check_trouble(folder):
+    """Failing and incomparable pairs in one run, an empty pair with every map asked for; reports
+    and maps that cannot be written; a negative ceiling on compressed pictures."""
+    first, second = crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")
+    odd, empty = crafted(b"grey12x8.bmp"), crafted(b"grey0x0.bmp")
+    maps, junit = os.path.join(folder, b"all-maps"), os.path.join(folder, b"trouble.xml")
+    pairs = [(first, second), (odd, odd), (empty, empty), (second, second)]
+    out, err, status = run(b"--format=json", b"--min-block", b"0.5", b"--maps", maps, b"--all-maps",
+                           b"--junit", junit, b"--pairs", b"-",
+                           stdin=b"".join(a + b"\t" + b + b"\n" for a, b in pairs))
+    got = records(out)
+    assert (status, err) == (2, b"") and [r["error"] for r in got] == [None, "not divisible", None, None]
+    assert list(got[2].values()) == [empty.decode(), empty.decode(), None, 0, None, 0, True, None,
+                                     None, None], got[2]
+    assert sorted(os.listdir(maps)) == [os.path.basename(got[i]["map"]).encode() for i in (0, 3)]
+    check_junit(junit, 4, 1, 1)
+    blocked = os.path.join(folder, b"blocked")
+    os.makedirs(os.path.join(blocked, b"000001-blocks-first.bmp.png"))
+    for arguments in ([b"--junit", b"/dev/full"], [b"--junit", os.path.join(folder, b"no", b"r.xml")],
+                      [b"--maps", blocked, b"--all-maps"]):
+        assert run(*arguments, first, first)[2] == 2, arguments
+    # Only 0 lifts the ceiling (a bomb is then refused by the decoder, -30, not the ceiling).
+    bomb = crafted(b"png-bomb.png")
+    for value, code in (("-1", -10), ("-0", -10), ("0", -30)):
+        out, _, _ = run(b"--format=json", bomb, bomb, env=dict(os.environ, LIKENESS_MAX_PIXELS=value))
+        assert records(out)[0]["code"] == code, value
+
+
+def check_slow_pipe(folder):
+    """A pipe whose writer is slower than the reader: every format reads whole all the same."""
+    fifo = os.path.join(folder, b"slow")
+    os.mkfifo(fifo)
+    for name in (crafted(b"blocks-second.bmp"), crafted(b"jpeg-segments-across-chunks.jpg"),
+                 os.path.join(DATA, b"written", b"blocks-first.png")):
+        with open(name, "rb") as stream:
+            data = stream.read()
+        # Held open before the program opens it, which would otherwise find no writer and an empty
+        # file; opened for reading too, so that opening does not wait for the program.
+        pipe = os.open(fifo, os.O_RDWR)
+        child = subprocess.Popen([CHECK, b"--format=json", fifo, name], stdout=subprocess.PIPE)
+        cuts = [0, 1, len(data) // 3, len(data) * 2 // 3, len(data)]
+        for start, end in zip(cuts, cuts[1:]):
+            time.sleep(0.05)
+            os.write(pipe, data[start:end])
+        os.close(pipe)
+        out, _ = child.communicate(timeout=60)
+        assert child.returncode == 0 and records(out)[0]["ssim"] == 1, (name, out)
 
 
 def check_usage_errors(folder):
@@ -140,6 +203,8 @@ def main():
         first, seconds = check_pairs_and_errors(folder)
         check_verdicts_and_reports(folder, first, seconds)
         pair_list, out = check_folders_and_lists(folder)
+        check_trouble(folder)
+        check_slow_pipe(folder)
         check_usage_errors(folder)
         check_sharding(pair_list, out)
         # Nothing was written outside --maps and --junit.

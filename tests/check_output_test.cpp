@@ -109,6 +109,15 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,false,,cannot read second,-30\r\n");
     EXPECT_EQ(written(Format::kText, unread),
               "ERROR cannot read second (code -30)" + std::string(18, ' ') + "f  s\n");
+    // A compared pair without blocks has no mean and no worst block.
+    Record empty;
+    empty.first = "e";
+    empty.second = "f";
+    empty.pass = true;
+    EXPECT_EQ(written(Format::kJson, empty),
+              "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
+              "\"below\":0,\"pass\":true,\"map\":null,\"error\":null,\"code\":null}\n");
+    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,0,,,,0,true,,,\r\n");
     unread.problem = Problem::kNotDivisible;
     EXPECT_EQ(
         written(Format::kJson, unread),

@@ -79,6 +79,7 @@ TEST(Tool, SaysExactlyWhatTheSituationCallsFor) {
         {pair("blocks-first-24bit", "blocks-second"), "SSIM: 0.469219\n", 0},
         {kFromPNG, "SSIM: 0.469219\n", 0},
         {pair("grey0x0", "grey0x0"), "SSIM: nan\n", 0},
+        {pair("grey8x0", "grey8x0"), "SSIM: nan\n", 0},
         // A colour JPEG file: colour once decoded.
         {written("cjpeg-colour37x21.jpg") + " " + written("pil-grey-blocks-first.jpg"),
          "このプログラムはモノクロのみ対応しています\n", 1},

@@ -157,36 +157,33 @@ TEST(CompareFiles, KeepsTheCeilingAndTheRefusalsOfTheWholeRead) {
                 expectSameAsWholeRead(first, second, limits);
 }
 
-// Tests that make compare() start threads; they do not run where threads cannot end (see
-// CMakeLists.txt).
-
-// A picture large enough for two threads, stored in every form that is read band by band: BMP
-// bottom-up and top-down, with the grey palette and a reversed one, 24-bit grey, binary PGM. All
-// pairs agree bit for bit with the whole read.
-TEST(CompareFilesOnThreads, ReadsEveryStoredFormOfALargePairAlike) {
-    const int side = 1456;  // 2.1 M pixels, 182 bands
+// A width x height picture, with little noise and with much, stored in every form that is read
+// band by band: BMP bottom-up and top-down, with the grey palette and a reversed one, 24-bit grey,
+// binary PGM. All pairs agree bit for bit with the whole read.
+void expectEveryStoredFormAlike(int width, int height) {
     std::vector<std::string> files;
     for (int noise : {1, 60}) {
-        ImagePtr grey(createImage(side, side, 8));
-        ImagePtr colour(createImage(side, side, 24));
-        for (int i = 0; i < side * side; ++i) {
-            const int level = (i % side * 3 + i / side * 5) % 200 + (i * 7919u) % noise;
+        ImagePtr grey(createImage(width, height, 8));
+        ImagePtr colour(createImage(width, height, 24));
+        for (int i = 0; i < width * height; ++i) {
+            const int level = (i % width * 3 + i / width * 5) % 200 + (i * 7919u) % noise;
             grey->data[i] = static_cast<std::uint8_t>(level);
             std::fill_n(colour->data + 3 * i, 3, grey->data[i]);
         }
-        const std::string name = std::to_string(noise);
+        const std::string name = std::to_string(width) + "-" + std::to_string(noise);
         const test_files::Bytes bottomUp = written(*grey);
         test_files::Bytes topDown = bottomUp, reversed = bottomUp;
-        for (int y = 0; y < side; ++y)
-            std::copy_n(grey->data + y * side, side, topDown.data() + 1078 + y * side);
-        putField(&topDown, 22, -side);
+        const int stride = (width + 3) / 4 * 4;
+        for (int y = 0; y < height; ++y)
+            std::copy_n(grey->data + y * width, width, topDown.data() + 1078 + y * stride);
+        putField(&topDown, 22, -height);
         // Entry i of the palette is grey level 255 - i, and each index 255 - level.
         for (std::size_t i = 54; i < reversed.size(); ++i)
             if (i >= 1078 || (i - 54) % 4 < 3) reversed[i] = ~reversed[i];
         const std::string header =
-            "P5\n# binary\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+            "P5\n# binary\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
         test_files::Bytes binary(header.begin(), header.end());
-        binary.insert(binary.end(), grey->data, grey->data + side * side);
+        binary.insert(binary.end(), grey->data, grey->data + width * height);
         for (auto [suffix, bytes] : {std::pair{".bmp", bottomUp},
                                      {"-top-down.bmp", topDown},
                                      {"-reversed.bmp", reversed},
@@ -197,6 +194,20 @@ TEST(CompareFilesOnThreads, ReadsEveryStoredFormOfALargePairAlike) {
     for (const std::string& first : files)
         for (const std::string& second : {files[0], files[6], files[8]})
             expectSameAsWholeRead(first, second);
+}
+
+// A pair too small for two threads whose rows are wider than a page, and whose band of 8 rows is
+// wider than the piece one thread reads at a time (12 KiB and 96 KiB as 24-bit files).
+TEST(CompareFiles, ReadsEveryStoredFormOfAWidePairOnOneThreadAlike) {
+    expectEveryStoredFormAlike(4104, 16);
+}
+
+// Tests that make compare() start threads; they do not run where threads cannot end (see
+// CMakeLists.txt).
+
+// A picture large enough for two threads (2.1 M pixels, 182 bands).
+TEST(CompareFilesOnThreads, ReadsEveryStoredFormOfALargePairAlike) {
+    expectEveryStoredFormAlike(1456, 1456);
 }
 
 // A pipe keeps the reader's own path, read once as a stream, and only once the first file has
@@ -226,22 +237,28 @@ TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
 }
 
 // A file that shrinks while it is read is a file that cannot be read, never a crash, however
-// far the reading has got.
+// far the reading has got, first or second.
 TEST(CompareFilesOnThreads, TakesAFileThatShrinksWhileReadForOneThatCannotBeRead) {
     const int side = 4096;
     ImagePtr image(createImage(side, side, 8));
     for (int i = 0; i < side * side; ++i) image->data[i] = static_cast<std::uint8_t>(i % 251);
     const test_files::Bytes bytes = written(*image);
-    const std::string first = saved("whole.bmp", bytes);
-    for (int wait = 0; wait < 8000; wait += 1000) {
-        const std::string second = saved("shrinking.bmp", bytes);
-        Comparison comparison;
-        std::thread reader([&] { comparison = compareWith(first, second, ReadLimits{}); });
-        std::this_thread::sleep_for(std::chrono::microseconds(wait));
-        ASSERT_EQ(truncate(second.c_str(), 5000), 0);
-        reader.join();
-        if (comparison.verdict != kSecondUnreadable) {
-            EXPECT_EQ(comparison.mean, 1.0) << wait;
+    const std::string whole = saved("whole.bmp", bytes);
+    for (const int shrinks : {kFirstUnreadable, kSecondUnreadable}) {
+        for (int wait = 0; wait < 8000; wait += 1000) {
+            const std::string shrinking = saved("shrinking.bmp", bytes);
+            const bool first = shrinks == kFirstUnreadable;
+            Comparison comparison;
+            std::thread reader([&] {
+                comparison =
+                    compareWith(first ? shrinking : whole, first ? whole : shrinking, ReadLimits{});
+            });
+            std::this_thread::sleep_for(std::chrono::microseconds(wait));
+            ASSERT_EQ(truncate(shrinking.c_str(), 5000), 0);
+            reader.join();
+            if (comparison.verdict != shrinks) {
+                EXPECT_EQ(comparison.mean, 1.0) << wait << ", " << shrinks;
+            }
         }
     }
 }

@@ -125,7 +125,7 @@ write("rle-40000x40000.bmp", rle(40000, 40000, [0, 1]))
 # Pairs for the command line.
 write("grey8x8.bmp", grey(8, 8, [1] * 64))
 write("black8x8.bmp", grey(8, 8, [0] * 64))
-for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0)):
+for width, height in ((16, 8), (8, 16), (12, 8), (8, 12), (0, 0), (8, 0)):
     write(f"grey{width}x{height}.bmp", grey(width, height, [0] * (width * height)))
 # Grey but for one pixel, the last in memory (bottom right), whose red is 1: a colour picture.
 write("colour16x16.bmp", bmp(16, 16, bits=24, rows=bytes(47) + b"\x01" + bytes(16 * 16 * 3 - 48)))
@@ -152,12 +152,16 @@ write("written-colour3x1.bmp", bmp(3, 1, bits=24, rows=bytes([0, 0, 0, 1, 11, 53
 
 
 # PNG files the decoder must refuse, quickly and within bounded memory, and PGM files.
-def png(width, height, rows, depth=8, colour=0, idat=None):
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png(width, height, rows, depth=8, colour=0, idat=None, before=b"", after=b""):
+    """before and after: chunks around the pixels."""
     header = struct.pack(">IIBBBBB", width, height, depth, colour, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
-            chunk(b"IDAT", idat if idat is not None else zlib.compress(rows)) + chunk(b"IEND", b""))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + before +
+            chunk(b"IDAT", idat if idat is not None else zlib.compress(rows)) + after +
+            chunk(b"IEND", b""))
 
 
 write("png-grey2x2.png", png(2, 2, bytes([0, 10, 20, 0, 30, 40])))
@@ -174,6 +178,21 @@ write("png-huge.png", png(65535, 65535, bytes(100)))
 write("png-bomb.png", png(46000, 46000, b"", idat=zlib.compress(bytes(1 << 20), 9)))
 # At the ceiling (16384 x 16384) the picture is decoded, until its data runs out.
 write("png-16384x16384.png", png(16384, 16384, bytes(16385)))
+# The other ways a PNG file is refused: 16-bit grey-alpha; a signature wrong past the two bytes
+# that told the format, which the reader hands libspng itself; no columns, which a BMP file may
+# have; a palette picture without its palette; a broken zlib stream under good checksums; a
+# critical chunk libspng does not know after the pixels, which only reading on to the end finds;
+# a palette picture within the model as 8-bit levels but not as the red, green and blue it is
+# decoded through.
+GREY2X2 = bytes([0, 10, 20, 0, 30, 40])
+write("png-16bit-grey-alpha.png", png(1, 1, bytes(5), depth=16, colour=4))
+write("png-bad-signature.png", b"\x89PNX" + png(2, 2, GREY2X2)[4:])
+write("png-width0.png", png(0, 2, b""))
+write("png-palette-without-plte.png", png(2, 2, GREY2X2, colour=3))
+write("png-bad-zlib.png", png(2, 2, b"", idat=b"\x78\x9c\xff\xff\xff\xff"))
+write("png-unknown-critical-after-pixels.png", png(2, 2, GREY2X2, after=chunk(b"CRIT", b"")))
+write("png-palette-30000x30000.png", png(30000, 30000, b"", colour=3, before=chunk(b"PLTE", bytes(3)),
+                                         idat=zlib.compress(bytes(30001))))
 write("pgm-comments.pgm", b"P5 # a comment\n4 # width\n1\n# maxval next\n15\n" + bytes([0, 5, 10, 15]) +
       b"P5 1 1 255\n\x07")
 write("pgm-plain.pgm", b"P2\n3 1\n3\n0 1\n3\n")
@@ -187,6 +206,12 @@ write("pgm-maxval7.pgm", b"P2 8 1 7 0 1 2 3 4 5 6 7\n")
 write("pgm-maxval100.pgm", b"P5\n4 1\n100\n\x01\x31\x32\x63")
 write("pgm-bad-header.pgm", b"P5\n4 x\n255\n" + bytes(4))
 write("pgm-maxval0.pgm", b"P5\n1 1\n0\n\x00")
+# Header numbers past 2^31 - 1, which an int cut to 32 bits would take for 8, 1 and 255; the
+# largest maxval that is a number at all.
+write("pgm-width-4294967304.pgm", b"P5\n4294967304 1\n255\n" + bytes(8))
+write("pgm-height-4294967297.pgm", b"P2\n1 4294967297\n255\n7\n")
+write("pgm-maxval-4294967551.pgm", b"P5\n1 1\n4294967551\n\x07")
+write("pgm-maxval-2147483647.pgm", b"P5\n1 1\n2147483647\n\x00\x00\x00\x07")
 
 
 
@@ -231,3 +256,9 @@ write("jpeg-two-components.jpg", jpeg([(1, 0, 63, 0, 0)], components=2))
 # holds, and stray bytes before the end marker.
 write("jpeg-bad-code.jpg", baseline(data=b"\xff\x00\xff\x00\xff\x00"))
 write("jpeg-stray-bytes.jpg", baseline(data=b"\x3f" + b"\x12" * 100))
+# libjpeg is handed a file in chunks of 64 KiB: Pillow's file of a 16 x 16 picture with a comment
+# and an application segment in front, the second lying across the first chunk's end (at byte
+# 2 + 65536, the signature read apart) and the pixels past it.
+pillow = open("../written/pil-grey16x16.jpg", "rb").read()
+write("jpeg-segments-across-chunks.jpg", pillow[:2] + segment(0xFE, b"c" * 40000) +
+      segment(0xEF, bytes(i % 251 for i in range(50000))) + pillow[2:])
