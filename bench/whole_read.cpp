@@ -1,5 +1,5 @@
-// today FIRST SECOND: compares two files the way the programs did before compareFiles, for the
-// benchmark to set beside it: both read whole into images, one after the other, then meanSSIM.
+// whole_read FIRST SECOND: compares two files the way the programs did before compareFiles, for
+// the benchmark to set beside it: both read whole into images, one after the other, then meanSSIM.
 #include <cstdio>
 
 #include "likeness/image_file.h"
@@ -20,7 +20,7 @@ likeness::ImagePtr readGrey(const char* path) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("today FIRST SECOND\n", stderr);
+        std::fputs("whole_read FIRST SECOND\n", stderr);
         return 1;
     }
     const likeness::ImagePtr first = readGrey(argv[1]);
