@@ -79,12 +79,11 @@ Loaded loadImage(const std::string& path) {
 Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
                    const Settings& settings) {
     Record record;
-    record.first = pair.first;
-    record.second = pair.second;
-    record.problem = pair.problem;
-    if (record.problem != Problem::kNone) return record;
     try {
-        compareInto(pair, index, first, settings, &record);
+        record.first = pair.first;
+        record.second = pair.second;
+        record.problem = pair.problem;
+        if (record.problem == Problem::kNone) compareInto(pair, index, first, settings, &record);
     } catch (const std::bad_alloc&) {
         record.problem = Problem::kOutOfMemory;
     }

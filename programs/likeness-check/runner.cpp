@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -85,7 +86,21 @@ void runPairs(PairSource& source, unsigned jobs, const CompareFunction& compare,
               const EmitFunction& emit) {
     Runner runner(source, jobs, compare);
     std::vector<std::thread> threads;
-    for (unsigned i = 0; i < jobs; ++i) threads.emplace_back([&runner] { runner.work(); });
+    threads.reserve(jobs);
+    for (unsigned i = 0; i < jobs; ++i) {
+        try {
+            threads.emplace_back([&runner] { runner.work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for, as many as there are to be had.
+            break;
+        }
+    }
+    if (threads.empty()) {
+        // No thread at all: the pairs are compared one after the other.
+        Pair pair;
+        for (std::size_t index = 0; source.next(&pair); ++index) emit(compare(pair, index));
+        return;
+    }
     runner.emitInOrder(emit);
     for (std::thread& thread : threads) thread.join();
 }

@@ -1,6 +1,7 @@
 #include "likeness/image_file.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstddef>
 #include <cstdlib>
@@ -79,8 +80,9 @@ int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, For
 }
 
 int readFileWith(const char* path, Image** out, const ReadLimits& limits, FormatReader read) {
+    errno = 0;
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return kCannotOpen;
+    if (file == nullptr) return errno == ENOMEM ? kOutOfMemory : kCannotOpen;
     const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBuffer]);
     if (buffer) std::setvbuf(file, buffer.get(), _IOFBF, kFileBuffer);
     const int result = read(file, out, limits);

@@ -1,6 +1,7 @@
 // Portable Network Graphics (PNG) files, decoded by libspng a row at a time.
 #include <spng.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -37,9 +38,11 @@ int readPNGbytes(spng_ctx*, void* user, void* out, std::size_t length) {
     return std::fread(bytes, 1, length, source->file) == length ? 0 : SPNG_IO_EOF;
 }
 
-// What a failed libspng call means for the reader.
+// What a failed libspng call means for the reader. libspng reports some failed allocations as
+// such, but one inside zlib as a zlib error; the allocator's errno tells them from broken data, so
+// each call into libspng starts with errno cleared.
 int refusal(int error) {
-    return error == SPNG_EMEM ? kOutOfMemory : kDecoderRefused;
+    return error == SPNG_EMEM || errno == ENOMEM ? kOutOfMemory : kDecoderRefused;
 }
 
 // Grey pictures of up to 8 bits decode to 8 bits directly; palette, grey-alpha and 16-bit grey
@@ -71,6 +74,7 @@ class PNGRows final : public RowSource {
 
 int PNGRows::open(const ReadLimits& limits) {
     if (!context_) return kOutOfMemory;
+    errno = 0;
     int error = spng_set_image_limits(context_.get(), INT32_MAX, INT32_MAX);
     if (error == 0)
         error = spng_set_chunk_limits(context_.get(), kPNGChunkLimit, kPNGChunkCacheLimit);
@@ -99,6 +103,7 @@ int PNGRows::open(const ReadLimits& limits) {
 }
 
 int PNGRows::startRows() {
+    errno = 0;
     if (keepRed_) colours_.resize(3 * static_cast<std::size_t>(width_));
     const int error =
         spng_decode_image(context_.get(), nullptr, 0, format_, SPNG_DECODE_PROGRESSIVE);
@@ -111,6 +116,7 @@ int PNGRows::decodeWhole(Image* image) {
     std::vector<std::uint8_t> colours;
     if (keepRed_) colours.resize(3 * pixels);
     std::uint8_t* into = keepRed_ ? colours.data() : image->data;
+    errno = 0;
     const int error = spng_decode_image(context_.get(), into,
                                         pixels * (depth_ == 24 || keepRed_ ? 3 : 1), format_, 0);
     if (error != 0) return refusal(error);
@@ -123,6 +129,7 @@ int PNGRows::decodeRow(std::uint8_t* row) {
     if (ended_) return kDecoderRefused;
     const std::size_t width = static_cast<std::size_t>(width_);
     std::uint8_t* into = keepRed_ ? colours_.data() : row;
+    errno = 0;
     const int error =
         spng_decode_row(context_.get(), into, width * (depth_ == 24 ? 3 : 1) * (keepRed_ ? 3 : 1));
     if (error == SPNG_EOI) {
@@ -146,6 +153,7 @@ int PNGRows::readRows(std::uint8_t* rows, std::size_t stride, int count) {
 // checksum is wrong, is refused like any broken file.
 int PNGRows::finish() {
     if (!ended_) return kDecoderRefused;
+    errno = 0;
     const int error = spng_decode_chunks(context_.get());
     return error == 0 ? kReadOk : refusal(error);
 }
