@@ -46,7 +46,7 @@ constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
 constexpr std::size_t kLonePieceBytes = std::size_t{32} << 10;
 
 // Bands in a piece: as many as fit in pieceBytes of either file, at least one.
-int bandsPerPiece(const Picture& first, const Picture& second, std::size_t pieceBytes) {
+int bandsPerPiece(const SourceReader& first, const SourceReader& second, std::size_t pieceBytes) {
     const std::size_t band = kBlockSize * std::max(first.stride, second.stride);
     return static_cast<int>(std::max<std::size_t>(pieceBytes / band, 1));
 }
@@ -95,8 +95,9 @@ struct PieceBuffers {
     T grey[2] = {};
 };
 
-PieceBuffers<std::size_t> pieceSizes(const Picture& first, const Picture& second, int pieceBands) {
-    const Picture* pictures[2] = {&first, &second};
+PieceBuffers<std::size_t> pieceSizes(const SourceReader& first, const SourceReader& second,
+                                     int pieceBands) {
+    const SourceReader* pictures[2] = {&first, &second};
     PieceBuffers<std::size_t> sizes;
     for (int i = 0; i < 2; ++i) {
         if (pictures[i]->placed)
@@ -124,7 +125,7 @@ PieceBuffers<std::uint8_t*> placeBuffers(const PieceBuffers<std::size_t>& sizes,
 }
 
 // Scores the bands of one piece into scores, the first band's blocks first.
-void scorePiece(const Picture& first, const Picture& second, int pieceBands, int piece,
+void scorePiece(const SourceReader& first, const SourceReader& second, int pieceBands, int piece,
                 PieceBuffers<std::uint8_t*>* buffers, double* scores, Findings* findings) {
     const int fromBand = piece * pieceBands;
     const int bands = std::min(pieceBands, first.height / kBlockSize - fromBand);
@@ -155,7 +156,8 @@ constexpr int kSlots = 8;
 // Both threads own it, so that neither waits for the other to end: whichever lets go last
 // releases the memory.
 struct Scoring {
-    Scoring(const Picture& a, const Picture& b, int pieceCount, int bandsInPiece, int threads)
+    Scoring(const SourceReader& a, const SourceReader& b, int pieceCount, int bandsInPiece,
+            int threads)
         : first(a),
           second(b),
           pieceBands(bandsInPiece),
@@ -175,8 +177,8 @@ struct Scoring {
         }
     }
 
-    const Picture& first;  // read only while pieces are scored
-    const Picture& second;
+    const SourceReader& first;  // read only while pieces are scored
+    const SourceReader& second;
     const int pieceBands;
     const int pieces;
     const std::size_t pieceBlocks;                    // scores in a whole piece
@@ -312,7 +314,7 @@ void startSecondThread(const std::shared_ptr<Scoring>& scoring) {
 // up, or whose file ended early.
 }  // namespace
 
-double scoreLocated(Picture* first, Picture* second, double* out) {
+double scoreLocated(SourceReader* first, SourceReader* second, double* out) {
     const int bands = first->height / kBlockSize;
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
     const bool large = std::int64_t{first->width} * first->height >= kThreadedPixels &&
@@ -343,7 +345,7 @@ Comparison unreadable(int verdict, int result) {
     return comparison;
 }
 
-bool hasBlocks(const Picture& first, const Picture& second) {
+bool hasBlocks(const SourceReader& first, const SourceReader& second) {
     return first.width == second.width && first.height == second.height &&
            first.width % kBlockSize == 0 && first.height % kBlockSize == 0 && first.width > 0 &&
            first.height > 0;
@@ -351,7 +353,7 @@ bool hasBlocks(const Picture& first, const Picture& second) {
 
 // The first failure, in the order the programs report them, of two pictures read as far as it
 // takes to know.
-Comparison judge(const Picture& first, const Picture& second) {
+Comparison judge(const SourceReader& first, const SourceReader& second) {
     if (first.result != kReadOk) return unreadable(kFirstUnreadable, first.result);
     if (second.result != kReadOk) return unreadable(kSecondUnreadable, second.result);
     Comparison comparison;
@@ -367,7 +369,7 @@ Comparison judge(const Picture& first, const Picture& second) {
 
 // Scores a pair that has blocks; a pair without any, or with a picture known to be colour, is read
 // through, for its verdict.
-Comparison scoreOpened(Picture* first, Picture* second, bool keepScores) {
+Comparison scoreOpened(SourceReader* first, SourceReader* second, bool keepScores) {
     if (!hasBlocks(*first, *second) || first->colour || second->colour) {
         readThrough(first);
         if (first->result == kReadOk) readThrough(second);
@@ -399,12 +401,12 @@ Comparison compare(const Source& first, const Source& second, const CompareOptio
     // Memory that cannot be had while a picture is opened is that picture's; later, the first's.
     int reading = kFirstUnreadable;
     try {
-        Picture a;
-        Picture b;
-        int result = openPicture(first, options, &a);
+        SourceReader a;
+        SourceReader b;
+        int result = openSource(first, options, &a);
         if (result != kReadOk) return unreadable(kFirstUnreadable, result);
         reading = kSecondUnreadable;
-        result = openPicture(second, options, &b);
+        result = openSource(second, options, &b);
         // The first picture's own failure, further on in its file, comes first.
         if (result != kReadOk) readThrough(&a);
         if (a.result != kReadOk) return unreadable(kFirstUnreadable, a.result);

@@ -25,7 +25,7 @@ constexpr std::int64_t kThreadedPixels = std::int64_t{1} << 18;
 
 // Buffers for a slot of rows of one picture, as stored or decoded and as grey levels.
 struct RowBuffers {
-    RowBuffers(const Picture& picture, int rows)
+    RowBuffers(const SourceReader& picture, int rows)
         : stored(storedRowBytes(picture) * static_cast<std::size_t>(rows)),
           grey(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(rows)) {}
     std::vector<std::uint8_t> stored;
@@ -37,7 +37,7 @@ struct RowBuffers {
 // or else on the caller's when they are taken.
 class SecondRows {
   public:
-    SecondRows(Picture* picture, int slotRows, bool threaded)
+    SecondRows(SourceReader* picture, int slotRows, bool threaded)
         : picture_(picture),
           slotRows_(slotRows),
           slotCount_((picture->height + slotRows - 1) / slotRows) {
@@ -66,7 +66,7 @@ class SecondRows {
     GreyRows take(int index) {
         if (!thread_.joinable()) {
             read(index);
-            if (index + 1 == slotCount_) finishPicture(picture_);
+            if (index + 1 == slotCount_) finishSource(picture_);
         } else {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return read_ > index; });
@@ -99,7 +99,7 @@ class SecondRows {
                 if (stopped_) return;
             }
             read(index);
-            if (index + 1 == slotCount_) finishPicture(picture_);
+            if (index + 1 == slotCount_) finishSource(picture_);
             {
                 std::lock_guard lock(mutex_);
                 read_ = index + 1;
@@ -108,7 +108,7 @@ class SecondRows {
         }
     }
 
-    Picture* picture_;
+    SourceReader* picture_;
     const int slotRows_;
     const int slotCount_;
     std::vector<RowBuffers> slots_;
@@ -121,14 +121,14 @@ class SecondRows {
 };
 
 // Rows in a slot: whole bands, as many as fit in kSlotBytes of the wider picture, at least one.
-int rowsPerSlot(const Picture& first, const Picture& second) {
+int rowsPerSlot(const SourceReader& first, const SourceReader& second) {
     const std::size_t band = kBlockSize * std::max(storedRowBytes(first), storedRowBytes(second));
     return kBlockSize * static_cast<int>(std::max<std::size_t>(kSlotBytes / band, 1));
 }
 
 }  // namespace
 
-double scoreStreamed(Picture* first, Picture* second, double* out) {
+double scoreStreamed(SourceReader* first, SourceReader* second, double* out) {
     const int slotRows = rowsPerSlot(*first, *second);
     const auto columns = static_cast<std::size_t>(first->width / kBlockSize);
     const bool threaded = std::int64_t{first->width} * first->height >= kThreadedPixels &&
@@ -152,12 +152,12 @@ double scoreStreamed(Picture* first, Picture* second, double* out) {
             theirs.release(index);
         }
     }
-    finishPicture(first);
+    finishSource(first);
     const auto bands = static_cast<std::size_t>(first->height / kBlockSize);
     return sum / static_cast<double>(bands * columns);
 }
 
-void readThrough(Picture* picture) {
+void readThrough(SourceReader* picture) {
     // A picture in memory has shown all it has when it was taken.
     if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
     // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
@@ -168,7 +168,7 @@ void readThrough(Picture* picture) {
                  buffers.grey.data());
         if (picture->placed && picture->colour) return;
     }
-    finishPicture(picture);
+    finishSource(picture);
 }
 
 }  // namespace likeness

@@ -23,7 +23,7 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-struct Picture {
+struct SourceReader {
     int width = 0;
     int height = 0;
     // Not grey: a colour image, or a 24-bit picture with a pixel of colour or none at all, which
@@ -52,32 +52,34 @@ struct Picture {
 // regular files and pipes are read, a pipe without waiting for a writer; a
 // file's first bytes tell its format, and an uncompressed BMP or a binary PGM of maxval 255 that
 // is a regular file holding all its rows is read where its rows lie.
-int openPicture(const Source& source, const CompareOptions& options, Picture* picture);
+int openSource(const Source& source, const CompareOptions& options, SourceReader* picture);
 
 // Reads count stored rows of a placed picture from the one that lies first in the file into
 // buffer; false when the file ends first, the rest of the buffer then 0.
-bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t count,
+bool readStoredRows(const SourceReader& picture, std::size_t firstRow, std::size_t count,
                     std::uint8_t* buffer);
 
 // count rows from y0 down of a placed picture or one in memory, as they lie: in the image, or read
 // from the file into stored, where palette indices become grey levels. Sets ended when the file
 // ends first.
-GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended);
+GreyRows storedRows(const SourceReader& picture, int y0, int count, std::uint8_t* stored,
+                    bool* ended);
 
 // A band of 8 rows as grey levels: where they lie, or taken out of three-byte pixels into grey
 // (the picture's width bytes a row), marking colour where a pixel is not grey.
-GreyRows greyBand(const Picture& picture, GreyRows band, int count, std::uint8_t* grey,
+GreyRows greyBand(const SourceReader& picture, GreyRows band, int count, std::uint8_t* grey,
                   bool* colour);
 
 // Bytes a stored or decoded row of the picture takes.
-std::size_t storedRowBytes(const Picture& picture);
+std::size_t storedRowBytes(const SourceReader& picture);
 
 // The next count rows of any picture, from y0, as grey levels: decoded into stored (count rows of
 // storedRowBytes) and grey (count rows of width), or where they lie. Marks colour and a failed
 // read (picture->result) as they turn up.
-GreyRows nextRows(Picture* picture, int y0, int count, std::uint8_t* stored, std::uint8_t* grey);
+GreyRows nextRows(SourceReader* picture, int y0, int count, std::uint8_t* stored,
+                  std::uint8_t* grey);
 
 // Reads what follows the rows of a decoded picture, once all of them are read.
-void finishPicture(Picture* picture);
+void finishSource(SourceReader* picture);
 
 }  // namespace likeness

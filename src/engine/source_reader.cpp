@@ -1,4 +1,4 @@
-#include "engine/picture.h"
+#include "engine/source_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -55,7 +55,7 @@ bool isInverted(const std::array<std::uint8_t, 256>& grey) {
 }
 
 // An uncompressed BMP file that holds all its rows, filler included, as the reader wants them.
-bool locateBMProws(Picture* picture, const ReadLimits& limits) {
+bool locateBMProws(SourceReader* picture, const ReadLimits& limits) {
     BMPLayout layout;
     const std::int64_t size = fileSize(picture->stream);
     if (readBMPlayout(picture->stream, limits, &layout) != kReadOk || layout.pixelStart > size ||
@@ -78,7 +78,7 @@ bool locateBMProws(Picture* picture, const ReadLimits& limits) {
 }
 
 // A binary PGM file of maxval 255, whose samples are the grey levels, holding all of them.
-bool locatePGMrows(Picture* picture) {
+bool locatePGMrows(SourceReader* picture) {
     std::FILE* file = picture->stream;
     int maxval = 0;
     const int result = readPGMheader(file, &picture->width, &picture->height, &maxval);
@@ -95,7 +95,7 @@ bool locatePGMrows(Picture* picture) {
 
 // Whether the rows of a regular file can be read where they lie; if not, the stream is put back
 // just after the format's bytes.
-bool locateRows(Format format, const ReadLimits& limits, Picture* picture) {
+bool locateRows(Format format, const ReadLimits& limits, SourceReader* picture) {
     const bool located = (format == Format::kBMP && locateBMProws(picture, limits)) ||
                          (format == Format::kPGM && locatePGMrows(picture));
     if (!located) std::fseek(picture->stream, 2, SEEK_SET);
@@ -105,7 +105,7 @@ bool locateRows(Format format, const ReadLimits& limits, Picture* picture) {
 
 // A 24-bit picture in memory as grey levels: its twin or its luma, made into owned. An image
 // whose pixels cannot all be grey (a pixel of colour, or none at all) is marked colour.
-int takeColourImage(const Image& image, Picture* picture) {
+int takeColourImage(const Image& image, SourceReader* picture) {
     const auto width = static_cast<std::size_t>(image.width);
     Image* raw = nullptr;
     const int result = image.width > 0 && image.height > 0
@@ -131,7 +131,7 @@ int takeColourImage(const Image& image, Picture* picture) {
 }
 
 // An image in memory, grey or 24-bit; any other is not grey.
-int takeImage(const Image* image, ImagePtr owned, Picture* picture) {
+int takeImage(const Image* image, ImagePtr owned, SourceReader* picture) {
     picture->width = image->width;
     picture->height = image->height;
     picture->stride = static_cast<std::size_t>(image->width);
@@ -146,7 +146,7 @@ int takeImage(const Image* image, ImagePtr owned, Picture* picture) {
 }
 
 // A decoder's rows, or the whole image of a format that is read whole.
-int openDecoded(Format format, const ReadLimits& limits, Picture* picture) {
+int openDecoded(Format format, const ReadLimits& limits, SourceReader* picture) {
     int result = kReadOk;
     if (format == Format::kPNG || format == Format::kJPEG) {
         result = format == Format::kPNG ? openPNGrows(picture->stream, limits, &picture->rows)
@@ -171,7 +171,7 @@ int openDecoded(Format format, const ReadLimits& limits, Picture* picture) {
 
 }  // namespace
 
-int openPicture(const Source& source, const CompareOptions& options, Picture* picture) {
+int openSource(const Source& source, const CompareOptions& options, SourceReader* picture) {
     picture->luma = options.luma;
     if (source.image != nullptr) return takeImage(source.image, nullptr, picture);
     bool regular = false;
@@ -191,7 +191,7 @@ int openPicture(const Source& source, const CompareOptions& options, Picture* pi
     return openDecoded(format, options.limits, picture);
 }
 
-bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t count,
+bool readStoredRows(const SourceReader& picture, std::size_t firstRow, std::size_t count,
                     std::uint8_t* buffer) {
     const std::size_t bytes = count * picture.stride;
     std::size_t got = 0;
@@ -208,7 +208,8 @@ bool readStoredRows(const Picture& picture, std::size_t firstRow, std::size_t co
     return got == bytes;
 }
 
-GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* stored, bool* ended) {
+GreyRows storedRows(const SourceReader& picture, int y0, int count, std::uint8_t* stored,
+                    bool* ended) {
     const auto stride = static_cast<std::ptrdiff_t>(picture.stride);
     if (picture.image != nullptr) return {picture.image->data + y0 * stride, stride};
     const int lowest = picture.bottomUp ? picture.height - y0 - count : y0;
@@ -222,7 +223,7 @@ GreyRows storedRows(const Picture& picture, int y0, int count, std::uint8_t* sto
     return {stored + (count - 1) * stride, -stride};
 }
 
-GreyRows greyBand(const Picture& picture, GreyRows band, int count, std::uint8_t* grey,
+GreyRows greyBand(const SourceReader& picture, GreyRows band, int count, std::uint8_t* grey,
                   bool* colour) {
     if (picture.pixels != Pixels::kBlueGreenRed && picture.pixels != Pixels::kRedGreenBlue)
         return band;
@@ -239,13 +240,14 @@ GreyRows greyBand(const Picture& picture, GreyRows band, int count, std::uint8_t
     return {grey, static_cast<std::ptrdiff_t>(width)};
 }
 
-std::size_t storedRowBytes(const Picture& picture) {
+std::size_t storedRowBytes(const SourceReader& picture) {
     if (picture.placed) return picture.stride;
     const std::size_t channels = picture.pixels == Pixels::kRedGreenBlue ? 3 : 1;
     return channels * static_cast<std::size_t>(picture.width);
 }
 
-GreyRows nextRows(Picture* picture, int y0, int count, std::uint8_t* stored, std::uint8_t* grey) {
+GreyRows nextRows(SourceReader* picture, int y0, int count, std::uint8_t* stored,
+                  std::uint8_t* grey) {
     if (!picture->rows) {
         bool ended = false;
         const GreyRows rows = storedRows(*picture, y0, count, stored, &ended);
@@ -262,7 +264,7 @@ GreyRows nextRows(Picture* picture, int y0, int count, std::uint8_t* stored, std
                     &picture->colour);
 }
 
-void finishPicture(Picture* picture) {
+void finishSource(SourceReader* picture) {
     if (picture->rows && picture->result == kReadOk) picture->result = picture->rows->finish();
     if (picture->rows && picture->result == kReadOk && std::ferror(picture->stream))
         picture->result = kCannotOpen;
