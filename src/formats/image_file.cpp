@@ -10,6 +10,7 @@
 #include <new>
 
 #include "formats/reading.h"
+#include "formats/row_source.h"
 
 namespace likeness {
 
@@ -42,9 +43,9 @@ int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& 
         case Format::kBMP:
             return readBMPafterSignature(stream, out, limits);
         case Format::kPNG:
-            return readPNGafterSignature(stream, out, limits);
+            return readAllRows(openPNGrows, stream, out, limits);
         case Format::kJPEG:
-            return readJPEGafterSignature(stream, out, limits);
+            return readAllRows(openJPEGrows, stream, out, limits);
         case Format::kPGM:
         case Format::kPlainPGM:
             return readPGMafterMagic(stream, format == Format::kPlainPGM, out);

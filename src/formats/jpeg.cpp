@@ -202,10 +202,4 @@ int openJPEGrows(std::FILE* file, const ReadLimits& limits, RowSourcePtr* out) {
     return result;
 }
 
-int readJPEGafterSignature(std::FILE* file, Image** out, const ReadLimits& limits) {
-    RowSourcePtr rows;
-    const int result = openJPEGrows(file, limits, &rows);
-    return result == kReadOk ? readAllRows(rows.get(), out) : result;
-}
-
 }  // namespace likeness

@@ -181,10 +181,4 @@ int openPNGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out) 
     return result;
 }
 
-int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits) {
-    RowSourcePtr rows;
-    const int result = openPNGrows(stream, limits, &rows);
-    return result == kReadOk ? readAllRows(rows.get(), out) : result;
-}
-
 }  // namespace likeness

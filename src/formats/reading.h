@@ -27,8 +27,6 @@ using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& l
 // Each format's reader from just after the bytes that told the format, which the caller has read.
 // The readers of compressed pictures take the limits.
 int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
-int readPNGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
-int readJPEGafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
 
 // A new image of the sides and depth into out: kReadOk, kBadHeader for sides beyond the image

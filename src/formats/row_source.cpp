@@ -55,4 +55,10 @@ int readAllRows(RowSource* source, Image** out) {
     return result;
 }
 
+int readAllRows(RowSourceOpener open, std::FILE* stream, Image** out, const ReadLimits& limits) {
+    RowSourcePtr rows;
+    const int result = open(stream, limits, &rows);
+    return result == kReadOk ? readAllRows(rows.get(), out) : result;
+}
+
 }  // namespace likeness

@@ -50,4 +50,8 @@ RowSourcePtr rowsOfImage(ImagePtr image);
 // Every row of the source, and what follows them, read into a new image handed over through out.
 int readAllRows(RowSource* source, Image** out);
 
+// The same for the decoder that open opens on the stream, from just after its format's bytes.
+using RowSourceOpener = int (*)(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
+int readAllRows(RowSourceOpener open, std::FILE* stream, Image** out, const ReadLimits& limits);
+
 }  // namespace likeness
