@@ -148,9 +148,11 @@ int takeImage(const Image* image, ImagePtr owned, SourceReader* picture) {
 // A decoder's rows, or the whole image of a format that is read whole.
 int openDecoded(Format format, const ReadLimits& limits, SourceReader* picture) {
     int result = kReadOk;
-    if (format == Format::kPNG || format == Format::kJPEG) {
+    if (format != Format::kBMP && format != Format::kUnknown) {
         result = format == Format::kPNG ? openPNGrows(picture->stream, limits, &picture->rows)
-                                        : openJPEGrows(picture->stream, limits, &picture->rows);
+                 : format == Format::kJPEG
+                     ? openJPEGrows(picture->stream, limits, &picture->rows)
+                     : openPGMrows(picture->stream, format == Format::kPlainPGM, &picture->rows);
         if (result != kReadOk) return result;
         picture->width = picture->rows->width();
         picture->height = picture->rows->height();

@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <new>
 
 #include "formats/reading.h"
+#include "formats/row_source.h"
 
 namespace likeness {
 
@@ -48,7 +50,7 @@ std::uint8_t scaleSample(int value, int maxval) {
 }
 
 // Reads the samples up to the first one above maxval, which ends them as the end of the file
-// would: it and everything after it stay 0. Returns how many were kept.
+// would: it and everything after it are 0. Returns how many were kept.
 std::size_t readValidSamples(std::FILE* file, bool plain, int maxval, std::uint8_t* samples,
                              std::size_t count) {
     std::size_t read = 0;
@@ -56,26 +58,49 @@ std::size_t readValidSamples(std::FILE* file, bool plain, int maxval, std::uint8
         int value = 0;
         while (read < count && readNumber(file, &value) && value <= maxval)
             samples[read++] = static_cast<std::uint8_t>(value);
-        return read;
+    } else {
+        read = std::fread(samples, 1, count, file);
+        read = static_cast<std::size_t>(
+            std::find_if(samples, samples + read, [maxval](std::uint8_t s) { return s > maxval; }) -
+            samples);
     }
-    read = std::fread(samples, 1, count, file);
-    const auto valid = static_cast<std::size_t>(
-        std::find_if(samples, samples + read, [maxval](std::uint8_t s) { return s > maxval; }) -
-        samples);
-    std::fill(samples + valid, samples + read, std::uint8_t{0});
-    return valid;
+    std::fill(samples + read, samples + count, std::uint8_t{0});
+    return read;
 }
 
-int readPGMsamples(std::FILE* file, bool plain, int maxval, Image* image) {
-    const auto count =
-        static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height);
-    const std::size_t read = readValidSamples(file, plain, maxval, image->data, count);
-    // 255, the common maxval, leaves every sample as it is.
-    if (maxval != 255) {
-        for (std::size_t i = 0; i < read; ++i) image->data[i] = scaleSample(image->data[i], maxval);
+// The samples a row at a time, top row first, scaled to 0..255.
+class PGMRows final : public RowSource {
+  public:
+    PGMRows(std::FILE* file, bool plain, int width, int height, int maxval)
+        : file_(file), plain_(plain), maxval_(maxval) {
+        width_ = width;
+        height_ = height;
     }
-    return read == count ? kReadOk : kBadPixels;
-}
+
+    int readRows(std::uint8_t* rows, std::size_t stride, int count) override {
+        const auto width = static_cast<std::size_t>(width_);
+        for (int y = 0; y < count; ++y) {
+            std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
+            const std::size_t read =
+                ended_ ? 0 : readValidSamples(file_, plain_, maxval_, row, width);
+            std::fill(row + read, row + width, std::uint8_t{0});
+            ended_ = ended_ || read < width;
+            // 255, the common maxval, leaves every sample as it is.
+            for (std::size_t x = 0; maxval_ != 255 && x < read; ++x)
+                row[x] = scaleSample(row[x], maxval_);
+        }
+        return ended_ ? kBadPixels : kReadOk;
+    }
+
+    // Bytes after the last row are not read.
+    int finish() override { return ended_ ? kBadPixels : kReadOk; }
+
+  private:
+    std::FILE* file_;
+    bool plain_;
+    int maxval_;
+    bool ended_ = false;  // the file ended, or a sample above maxval ended the samples
+};
 
 }  // namespace
 
@@ -87,17 +112,28 @@ int readPGMheader(std::FILE* file, int* width, int* height, int* maxval) {
     return *maxval > 255 ? kUnsupportedDepth : kReadOk;
 }
 
-// The header after its magic number, "P5" (binary samples) or "P2" (plain), then the samples.
-int readPGMafterMagic(std::FILE* file, bool plain, Image** out) {
+int openPGMrows(std::FILE* file, bool plain, RowSourcePtr* out) {
     int width = 0;
     int height = 0;
     int maxval = 0;
-    int result = readPGMheader(file, &width, &height, &maxval);
+    const int result = readPGMheader(file, &width, &height, &maxval);
+    std::int64_t bytes = 0;
+    if (result != kReadOk) return result;
+    if (!checkedSize(width, height, &bytes)) return kBadHeader;
+    out->reset(new (std::nothrow) PGMRows(file, plain, width, height, maxval));
+    return *out ? kReadOk : kOutOfMemory;
+}
+
+// The header after its magic number, "P5" (binary samples) or "P2" (plain), then the samples. A
+// file that ends inside its pixels hands over the rows it held, 0 beyond them.
+int readPGMafterMagic(std::FILE* file, bool plain, Image** out) {
+    RowSourcePtr rows;
+    int result = openPGMrows(file, plain, &rows);
     Image* image = nullptr;
-    if (result == kReadOk) result = newImage(width, height, 8, &image);
+    if (result == kReadOk) result = newImage(rows->width(), rows->height(), 8, &image);
     if (result != kReadOk) return result;
     *out = image;
-    return readPGMsamples(file, plain, maxval, image);
+    return rows->readRows(image->data, static_cast<std::size_t>(image->width), image->height);
 }
 
 }  // namespace likeness

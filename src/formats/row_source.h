@@ -42,9 +42,11 @@ using RowSourcePtr = std::unique_ptr<RowSource>;
 // stream must outlive the source.
 int openPNGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
 int openJPEGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
+// A PGM file after its magic number, binary ("P5") or plain ("P2").
+int openPGMrows(std::FILE* stream, bool plain, RowSourcePtr* out);
 
 // Rows handed over from an image read whole, for the files that cannot be decoded a band at a
-// time (an interlaced PNG, a run-length BMP, a plain PGM, a pipe).
+// time (an interlaced PNG; a BMP file whose rows lie bottom-up or run-length encoded, from a pipe).
 RowSourcePtr rowsOfImage(ImagePtr image);
 
 // Every row of the source, and what follows them, read into a new image handed over through out.
