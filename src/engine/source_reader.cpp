@@ -135,7 +135,8 @@ int takeImage(const Image* image, ImagePtr owned, SourceReader* picture) {
     picture->width = image->width;
     picture->height = image->height;
     picture->stride = static_cast<std::size_t>(image->width);
-    if (image->depth == 8 && image->data != nullptr) {
+    const bool empty = image->width == 0 || image->height == 0;
+    if (image->depth == 8 && (image->data != nullptr || empty)) {
         picture->image = image;
         picture->owned = std::move(owned);
         return kReadOk;
