@@ -32,6 +32,11 @@ namespace {
 // Allocations left before every further one fails; negative while memory is plentiful.
 std::atomic<long> allocationsLeft{-1};
 
+}  // namespace
+
+#ifndef LIKENESS_SANITIZED
+namespace {
+
 // Whether this allocation fails; it then sets errno as the C library's does.
 bool exhausted() {
     if (allocationsLeft.load() < 0 || allocationsLeft.fetch_sub(1) > 0) return false;
@@ -41,7 +46,6 @@ bool exhausted() {
 
 }  // namespace
 
-#ifndef LIKENESS_SANITIZED
 extern "C" {
 void* __libc_malloc(std::size_t);
 void* __libc_calloc(std::size_t, std::size_t);
