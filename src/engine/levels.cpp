@@ -2,19 +2,16 @@
 
 namespace likeness {
 
-// A pass over every stored byte of a picture is worth the widest vector unit of the processor
-// that runs it: on x86-64 the compiler builds such a pass for several and the program picks one
-// as it starts.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define LIKENESS_FOR_EACH_VECTOR_UNIT \
-    __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define LIKENESS_FOR_EACH_VECTOR_UNIT
-#endif
+namespace {
 
-LIKENESS_FOR_EACH_VECTOR_UNIT
-void levelsInPlace(Pixels pixels, const std::array<std::uint8_t, 256>& grey, std::uint8_t* bytes,
-                   std::size_t count) {
+// A pass over every stored byte of a picture is worth the widest vector unit of the processor
+// that runs it. Each pass is written once and always inlined into the builds of it below, where
+// the compiler vectorises it for their unit (a call would run the plain build); integer loops
+// over bytes, every build gives the same bytes.
+
+[[gnu::always_inline]] inline void levelsPass(Pixels pixels,
+                                              const std::array<std::uint8_t, 256>& grey,
+                                              std::uint8_t* bytes, std::size_t count) {
     if (pixels == Pixels::kInverted) {
         for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
     } else if (pixels == Pixels::kPalette) {
@@ -23,9 +20,9 @@ void levelsInPlace(Pixels pixels, const std::array<std::uint8_t, 256>& grey, std
 }
 
 // Where all three components are equal, any of them is the level, whatever their order.
-LIKENESS_FOR_EACH_VECTOR_UNIT
-void greyRow(const std::uint8_t* __restrict stored, std::uint8_t* __restrict grey,
-             std::size_t width, bool* colour) {
+[[gnu::always_inline]] inline void greyPass(const std::uint8_t* __restrict stored,
+                                            std::uint8_t* __restrict grey, std::size_t width,
+                                            bool* colour) {
     unsigned differ = 0;
     for (std::size_t x = 0; x < width; ++x) {
         const std::uint8_t first = stored[3 * x], second = stored[3 * x + 1],
@@ -36,9 +33,8 @@ void greyRow(const std::uint8_t* __restrict stored, std::uint8_t* __restrict gre
     if (differ != 0) *colour = true;
 }
 
-LIKENESS_FOR_EACH_VECTOR_UNIT
-void lumaRow(const std::uint8_t* __restrict stored, Pixels order, std::uint8_t* __restrict luma,
-             std::size_t width) {
+[[gnu::always_inline]] inline void lumaPass(const std::uint8_t* __restrict stored, Pixels order,
+                                            std::uint8_t* __restrict luma, std::size_t width) {
     const std::size_t red = order == Pixels::kBlueGreenRed ? 2 : 0;
     const std::size_t blue = 2 - red;
     for (std::size_t x = 0; x < width; ++x) {
@@ -46,6 +42,69 @@ void lumaRow(const std::uint8_t* __restrict stored, Pixels order, std::uint8_t* 
                            114u * stored[3 * x + blue] + 500u;
         luma[x] = static_cast<std::uint8_t>(y / 1000u);
     }
+}
+
+// The passes built for one vector unit.
+struct Passes {
+    decltype(&levelsPass) levels;
+    decltype(&greyPass) grey;
+    decltype(&lumaPass) luma;
+};
+
+constexpr Passes kPlainPasses{levelsPass, greyPass, lumaPass};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// On x86-64 the passes are built again for AVX2 and for the AVX-512 that x86-64-v4 adds, named by
+// its features so that the check below names the same ones (Clang 14 cannot check for x86-64-v4
+// as a whole); GCC makes the same code of them as for arch=x86-64-v4. The first call picks the
+// widest build this processor runs. Left to the loader (target_clones, an ifunc), the choice was
+// made by a resolver that runs before a sanitizer's runtime is ready: ThreadSanitizer's builds
+// crashed before main.
+template <auto pass, class... Arguments>
+[[gnu::target("avx512f,avx512bw,avx512cd,avx512dq,avx512vl")]] void onAVX512(
+    Arguments... arguments) {
+    pass(arguments...);
+}
+
+template <auto pass, class... Arguments>
+[[gnu::target("avx2")]] void onAVX2(Arguments... arguments) {
+    pass(arguments...);
+}
+
+constexpr Passes kAVX512Passes{onAVX512<levelsPass>, onAVX512<greyPass>, onAVX512<lumaPass>};
+constexpr Passes kAVX2Passes{onAVX2<levelsPass>, onAVX2<greyPass>, onAVX2<lumaPass>};
+
+const Passes& passesThisProcessorRuns() {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl"))
+        return kAVX512Passes;
+    return __builtin_cpu_supports("avx2") ? kAVX2Passes : kPlainPasses;
+}
+
+const Passes& passes() {
+    static const Passes& chosen = passesThisProcessorRuns();
+    return chosen;
+}
+#else
+const Passes& passes() {
+    return kPlainPasses;
+}
+#endif
+
+}  // namespace
+
+void levelsInPlace(Pixels pixels, const std::array<std::uint8_t, 256>& grey, std::uint8_t* bytes,
+                   std::size_t count) {
+    passes().levels(pixels, grey, bytes, count);
+}
+
+void greyRow(const std::uint8_t* stored, std::uint8_t* grey, std::size_t width, bool* colour) {
+    passes().grey(stored, grey, width, colour);
+}
+
+void lumaRow(const std::uint8_t* stored, Pixels order, std::uint8_t* luma, std::size_t width) {
+    passes().luma(stored, order, luma, width);
 }
 
 }  // namespace likeness
