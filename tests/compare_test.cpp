@@ -159,7 +159,8 @@ TEST(CompareFiles, KeepsTheCeilingAndTheRefusalsOfTheWholeRead) {
 
 // A width x height picture, with little noise and with much, stored in every form that is read
 // band by band: BMP bottom-up and top-down, with the grey palette and a reversed one, 24-bit grey,
-// binary PGM. All pairs agree bit for bit with the whole read.
+// binary PGM where the rows lie, and plain PGM through its decoder. All pairs agree bit for bit
+// with the whole read.
 void expectEveryStoredFormAlike(int width, int height) {
     std::vector<std::string> files;
     for (int noise : {1, 60}) {
@@ -184,15 +185,20 @@ void expectEveryStoredFormAlike(int width, int height) {
             "P5\n# binary\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
         test_files::Bytes binary(header.begin(), header.end());
         binary.insert(binary.end(), grey->data, grey->data + width * height);
+        std::string plain = "P2\n" + std::to_string(width) + " " + std::to_string(height) + "\n255";
+        for (int i = 0; i < width * height; ++i)
+            plain += (i % 16 ? " " : "\n") + std::to_string(grey->data[i]);
         for (auto [suffix, bytes] : {std::pair{".bmp", bottomUp},
                                      {"-top-down.bmp", topDown},
                                      {"-reversed.bmp", reversed},
                                      {"-24.bmp", written(*colour)},
-                                     {".pgm", binary}})
+                                     {".pgm", binary},
+                                     {"-plain.pgm", test_files::Bytes(plain.begin(), plain.end())}})
             files.push_back(saved(name + suffix, bytes));
     }
+    // Against the first form, and the second picture as a top-down, a 24-bit and a plain file.
     for (const std::string& first : files)
-        for (const std::string& second : {files[0], files[6], files[8]})
+        for (const std::string& second : {files[0], files[7], files[9], files[11]})
             expectSameAsWholeRead(first, second);
 }
 
