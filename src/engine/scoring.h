@@ -14,8 +14,4 @@ double scoreLocated(SourceReader* first, SourceReader* second, double* out);
 // the first is read and scored as the second's rows arrive. The same mean, scores and marks.
 double scoreStreamed(SourceReader* first, SourceReader* second, double* out);
 
-// Reads a picture through to the end of its file without scoring it, as far as it takes to know
-// whether it can be read whole and whether it is grey.
-void readThrough(SourceReader* picture);
-
 }  // namespace likeness

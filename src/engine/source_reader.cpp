@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <utility>
+#include <vector>
 
 #include "formats/reading.h"
 #include "likeness/image_file.h"
@@ -271,6 +272,21 @@ void finishSource(SourceReader* picture) {
     if (picture->rows && picture->result == kReadOk) picture->result = picture->rows->finish();
     if (picture->rows && picture->result == kReadOk && std::ferror(picture->stream))
         picture->result = kCannotOpen;
+}
+
+void readThrough(SourceReader* picture) {
+    // A picture in memory has shown all it has when it was taken.
+    if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
+    // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
+    if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
+    std::vector<std::uint8_t> stored(kBlockSize * storedRowBytes(*picture));
+    std::vector<std::uint8_t> grey(kBlockSize * static_cast<std::size_t>(picture->width));
+    for (int y0 = 0; y0 < picture->height && picture->result == kReadOk; y0 += kBlockSize) {
+        nextRows(picture, y0, std::min(kBlockSize, picture->height - y0), stored.data(),
+                 grey.data());
+        if (picture->placed && picture->colour) return;
+    }
+    finishSource(picture);
 }
 
 int readSource(const Source& source, const ReadLimits& limits, Image** out) {

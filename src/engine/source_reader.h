@@ -82,4 +82,8 @@ GreyRows nextRows(SourceReader* picture, int y0, int count, std::uint8_t* stored
 // Reads what follows the rows of a decoded picture, once all of them are read.
 void finishSource(SourceReader* picture);
 
+// Reads a picture through to the end of its file without scoring it, as far as it takes to know
+// whether it can be read whole and whether it is grey.
+void readThrough(SourceReader* picture);
+
 }  // namespace likeness

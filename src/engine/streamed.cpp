@@ -157,18 +157,4 @@ double scoreStreamed(SourceReader* first, SourceReader* second, double* out) {
     return sum / static_cast<double>(bands * columns);
 }
 
-void readThrough(SourceReader* picture) {
-    // A picture in memory has shown all it has when it was taken.
-    if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
-    // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
-    if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
-    RowBuffers buffers(*picture, kBlockSize);
-    for (int y0 = 0; y0 < picture->height && picture->result == kReadOk; y0 += kBlockSize) {
-        nextRows(picture, y0, std::min(kBlockSize, picture->height - y0), buffers.stored.data(),
-                 buffers.grey.data());
-        if (picture->placed && picture->colour) return;
-    }
-    finishSource(picture);
-}
-
 }  // namespace likeness
