@@ -1,7 +1,14 @@
-// make_pair SIDE FIRST SECOND [FORM]: writes two SIDE x SIDE grey pictures, a textured picture and
-// a noisy copy of it, the same bytes on every run, stored as FORM: "bmp" (8-bit, bottom-up, the
-// default), "top-down" (8-bit BMP with rows top first), "palette" (8-bit BMP whose palette is
-// grey but reversed), "24" (24-bit BMP of grey pixels) or "pgm" (binary PGM).
+// make_pair SIDE FIRST SECOND [FORM]: writes two SIDE x SIDE grey pictures, two noisy copies of
+// one texture (noise of the same amount, drawn from different seeds), the same bytes on every
+// run, stored as FORM: "bmp" (8-bit, bottom-up, the default), "top-down" (8-bit BMP with rows top
+// first), "palette" (8-bit BMP whose palette is grey but reversed), "24" (24-bit BMP of grey
+// pixels) or "pgm" (binary PGM).
+//
+// Alike but not identical (block scores from about 0.83 to 1, a mean of 0.93). Noise in both,
+// rather than a clean texture against a noisy copy of it, so that compressed (PNG, JPEG) the two
+// take about as long to decode: likeness decodes them on two threads at once, and with a clean
+// first picture (a PNG file of 1.1 MB against 41 MB at 8192) one thread idled for most of the run,
+// which timed the second file's inflating rather than the reader.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,21 +22,21 @@ namespace {
 
 // A small linear congruential generator: deterministic and the same everywhere.
 struct Noise {
-    std::uint32_t state = 12345;
+    std::uint32_t state;
     int next(int range) {
         state = state * 1664525u + 1013904223u;
         return static_cast<int>(state >> 24) % range;
     }
 };
 
-likeness::ImagePtr picture(int side, int noiseRange, int depth) {
+likeness::ImagePtr picture(int side, std::uint32_t seed, int depth) {
     likeness::ImagePtr image(likeness::createImage(side, side, depth));
     if (!image) return image;
-    Noise noise;
+    Noise noise{seed};
     for (int y = 0; y < side; ++y) {
         for (int x = 0; x < side; ++x) {
             const int level =
-                (x * 3 + y * 5) % 200 + ((x / 32 + y / 32) % 2) * 40 + noise.next(noiseRange);
+                (x * 3 + y * 5) % 200 + ((x / 32 + y / 32) % 2) * 40 + noise.next(16);
             const likeness::Pixel pixel{level, level, level};
             likeness::setPixel(image.get(), x, y, &pixel);
         }
@@ -84,8 +91,8 @@ bool writePGM(const char* path, const likeness::Image& image) {
     return spill(path, bytes);
 }
 
-bool write(const char* path, const std::string& form, int side, int noiseRange) {
-    const likeness::ImagePtr image = picture(side, noiseRange, form == "24" ? 24 : 8);
+bool write(const char* path, const std::string& form, int side, std::uint32_t seed) {
+    const likeness::ImagePtr image = picture(side, seed, form == "24" ? 24 : 8);
     if (!image) return false;
     if (form == "pgm") return writePGM(path, *image);
     if (likeness::writeBMPfile(path, image.get()) != 0) return false;
@@ -101,5 +108,5 @@ int main(int argc, char** argv) {
     }
     const int side = std::atoi(argv[1]);
     const std::string form = argc > 4 ? argv[4] : "bmp";
-    return write(argv[2], form, side, 1) && write(argv[3], form, side, 16) ? 0 : 1;
+    return write(argv[2], form, side, 54321) && write(argv[3], form, side, 12345) ? 0 : 1;
 }
