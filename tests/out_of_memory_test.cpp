@@ -113,6 +113,9 @@ TEST(OutOfMemory, RefusesThePictureBeingReadAndNeverAnythingElse) {
          test_files::dataPath("written/pil-grey-blocks-first.jpg")},
         {test_files::dataPath("written/pil-grey-blocks-first.jpg"),
          test_files::dataPath("crafted/blocks-first.bmp")},
+        // A palette file, decoded through red, green and blue.
+        {test_files::dataPath("written/pil-palette4-grey16x16.png"),
+         test_files::dataPath("written/pil-palette4-grey16x16.png")},
     };
     CompareOptions options;
     options.blockScores = true;

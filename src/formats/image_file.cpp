@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "formats/reading.h"
 #include "formats/row_source.h"
@@ -71,7 +72,15 @@ bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& li
 
 int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read) {
     Image* image = nullptr;
-    const int result = read(stream, &image, limits);
+    int result = kOutOfMemory;
+    // The readers' own buffers come from the C++ library, whose failure is an exception; a
+    // reader's caller gets a result code, never one.
+    try {
+        result = read(stream, &image, limits);
+    } catch (const std::bad_alloc&) {
+        disposeImage(image);
+        return kOutOfMemory;
+    }
     if (std::ferror(stream)) {
         disposeImage(image);
         return kCannotOpen;
