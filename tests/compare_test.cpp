@@ -222,17 +222,25 @@ TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
     const std::string fifo = test_files::scratchPath("second.pgm");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(compareWith("missing.bmp", fifo, ReadLimits{}).verdict, kFirstUnreadable);
-    const std::string first = test_files::dataPath("written/blocks-first.png");
-    const std::string second = test_files::dataPath("written/blocks-second.pgm");
+    // A picture larger than a pipe holds, so that the writer cannot be done and gone before the
+    // pipe is opened: a pipe whose last writer has gone is empty.
+    const int side = 512;
+    ImagePtr image(createImage(side, side, 8));
+    for (int i = 0; i < side * side; ++i) image->data[i] = static_cast<std::uint8_t>(i * 31 % 241);
+    const std::string header = "P5\n512 512\n255\n";
+    test_files::Bytes bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), image->data, image->data + side * side);
+    const std::string second = saved("stored.pgm", bytes);
+    for (int i = 0; i < side * side; ++i) image->data[i] = static_cast<std::uint8_t>(255 - i % 256);
+    const std::string first = saved("first.bmp", written(*image));
     // The pipe has a writer before it is read, as a shell's pipe has: one without is empty.
     const int writing = open(fifo.c_str(), O_RDWR);
     ASSERT_GE(writing, 0);
     std::thread writer([&] {
-        const test_files::Bytes bytes = test_files::readBytes(second);
         for (std::size_t at = 0; at < bytes.size(); at += 1000) {
             const std::size_t piece = std::min<std::size_t>(1000, bytes.size() - at);
             EXPECT_EQ(write(writing, bytes.data() + at, piece), static_cast<ssize_t>(piece));
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (at % 64000 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         close(writing);
     });
