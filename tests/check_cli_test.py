@@ -3,13 +3,16 @@
 check_cli_test.py CHECK LIKENESS LIKENESS_MAP DATA SHARD_EXAMPLE
 """
 import csv
+import fcntl
 import io
 import json
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import xml.etree.ElementTree as ElementTree
 
@@ -175,6 +178,10 @@ def check_slow_pipe(folder):
         for start, end in zip(cuts, cuts[1:]):
             time.sleep(0.05)
             os.write(pipe, data[start:end])
+        # A pipe whose last writer has gone is empty: it is let go only once the program has
+        # opened it and read what it holds.
+        while struct.unpack("i", fcntl.ioctl(pipe, termios.FIONREAD, b"\0" * 4))[0] > 0:
+            time.sleep(0.01)
         os.close(pipe)
         out, _ = child.communicate(timeout=60)
         assert child.returncode == 0 and records(out)[0]["ssim"] == 1, (name, out)
