@@ -2,10 +2,10 @@
 // each such buffer costs a tenth of a second to map and poison, so buffers above 64 MiB are
 // refused as if memory were exhausted: the library's path for that case, and a fast one. malloc
 // then returns a null pointer; but AddressSanitizer's own operator new ends the process with an
-// out-of-memory report instead of throwing, which no real program meets. So the throwing forms of
-// operator new are replaced here: they take AddressSanitizer's malloc, which still checks every
-// access, and throw std::bad_alloc when it refuses. AddressSanitizer's operator delete releases
-// what they allocate, once it is told not to hold malloc and delete apart.
+// out-of-memory report instead of throwing, an end that no real program meets. So the throwing
+// forms of operator new are replaced here: they take AddressSanitizer's malloc, which still
+// checks every access, and throw std::bad_alloc when it refuses. AddressSanitizer's operator
+// delete releases what they allocate, once it is told not to hold malloc and delete apart.
 #include "allocation_cap.h"
 
 #include <stdlib.h>

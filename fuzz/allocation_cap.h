@@ -5,7 +5,7 @@
 
 namespace fuzzing {
 
-// How many times operator new has been refused memory since the process started.
+// How many times the throwing operator new has been refused memory since the process started.
 std::size_t refusedAllocations();
 
 }  // namespace fuzzing
