@@ -162,7 +162,8 @@ void readThrough(Picture* picture) {
     if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
     // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
     if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
-    RowBuffers buffers(*picture, kBlockSize);
+    // A band's buffers, or a shorter picture's rows: one without rows, however wide, takes none.
+    RowBuffers buffers(*picture, std::min(kBlockSize, picture->height));
     for (int y0 = 0; y0 < picture->height && picture->result == kReadOk; y0 += kBlockSize) {
         nextRows(picture, y0, std::min(kBlockSize, picture->height - y0), buffers.stored.data(),
                  buffers.grey.data());
