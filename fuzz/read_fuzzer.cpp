@@ -14,8 +14,8 @@
 namespace {
 
 // Written files grow in memory by doubling, which for a large file meets the allocation cap
-// below; and a few bytes of run-length stream may describe an image of gigabytes, which takes
-// seconds to score. Larger images are only read.
+// (allocation_cap.cpp); and a few bytes of run-length stream may describe an image of gigabytes,
+// which takes seconds to score. Larger images are only read.
 constexpr std::size_t kCheckedBytes = std::size_t{16} << 20;
 
 // An image that reads scores exactly 1 against itself, and comes back unchanged through the writer
@@ -44,13 +44,6 @@ void check(const likeness::Image& image) {
 }
 
 }  // namespace
-
-// Most mutated headers announce large images that the data never fills. Under AddressSanitizer
-// each such buffer costs a tenth of a second to map and poison, so buffers above 64 MiB are
-// refused as if memory were exhausted: the reader's path for that case, and a fast one.
-extern "C" const char* __asan_default_options() {
-    return "max_allocation_size_mb=64:allocator_may_return_null=1";
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto [result, image] = test_files::readMemory(data, size);

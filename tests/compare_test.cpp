@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <fstream>
 #include <map>
 #include <thread>
 
 #include "likeness/engine.h"
 #include "likeness/likeness.h"
+#include "reference.h"
 #include "test_files.h"
 
 namespace likeness {
@@ -25,50 +25,14 @@ Comparison compareWith(const std::string& first, const std::string& second,
     return compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
 }
 
-// The plain way: both files read whole with the limits, one after the
-// other, a grey colour file taken as its twin, then checkPair and meanSSIM.
-Comparison readThenCompare(const std::string& firstPath, const std::string& secondPath,
-                           const ReadLimits& limits, std::vector<double>* scores) {
-    ImagePtr images[2];
-    const std::string* paths[2] = {&firstPath, &secondPath};
-    for (int i = 0; i < 2; ++i) {
-        Image* raw = nullptr;
-        const int code = readImageFile(paths[i]->c_str(), &raw, limits);
-        ImagePtr owned(raw);
-        if (code < 0) {
-            Comparison unreadable;
-            unreadable.verdict = i == 0 ? kFirstUnreadable : kSecondUnreadable;
-            return unreadable;
-        }
-        ImagePtr twin(createGreyTwin(owned.get()));
-        images[i] = twin ? std::move(twin) : std::move(owned);
-    }
-    Comparison comparison;
-    comparison.verdict = checkPair(images[0].get(), images[1].get());
-    comparison.firstWidth = images[0]->width;
-    comparison.firstHeight = images[0]->height;
-    comparison.secondWidth = images[1]->width;
-    comparison.secondHeight = images[1]->height;
-    if (comparison.verdict != kPairOk) return comparison;
-    scores->resize(static_cast<std::size_t>(images[0]->width / 8) * (images[0]->height / 8));
-    comparison.mean = meanSSIM(images[0].get(), images[1].get(), scores->data());
-    return comparison;
-}
-
-// compare() gives what the whole read gives: verdict, sides, the mean's bits and every score.
+// compare() gives what the whole read gives: verdict, the reader's code, sides, the mean's bits and
+// every score's.
 void expectSameAsWholeRead(const std::string& first, const std::string& second,
                            const ReadLimits& limits = ReadLimits{}) {
-    std::vector<double> expectedScores;
-    const Comparison expected = readThenCompare(first, second, limits, &expectedScores);
+    const Comparison expected = reference::readThenCompare(first, second, limits);
     const Comparison got = compareWith(first, second, limits, true);
-    const auto fields = [](const Comparison& c) {
-        return std::tuple{c.verdict,     c.firstWidth,   c.firstHeight,
-                          c.secondWidth, c.secondHeight, std::bit_cast<std::uint64_t>(c.mean)};
-    };
-    EXPECT_EQ(fields(got), fields(expected)) << first << " against " << second;
-    if (expected.verdict == kPairOk) {
-        EXPECT_EQ(got.scores, expectedScores) << first << ", " << second;
-    }
+    EXPECT_EQ(reference::comparedFields(got), reference::comparedFields(expected))
+        << first << " against " << second;
 }
 
 // Every test file against its neighbour in the list and against the next one of the same size,
@@ -246,8 +210,7 @@ TEST(CompareFilesOnThreads, ReadsAPipeAsAStreamAndOnlyAfterTheFirstFile) {
     });
     const Comparison comparison = compareWith(first, fifo, ReadLimits{});
     writer.join();
-    std::vector<double> scores;
-    EXPECT_EQ(comparison.mean, readThenCompare(first, second, ReadLimits{}, &scores).mean);
+    EXPECT_EQ(comparison.mean, reference::readThenCompare(first, second, ReadLimits{}).mean);
 }
 
 // A file that shrinks while it is read is a file that cannot be read, never a crash, however

@@ -1,4 +1,4 @@
-// Files for the tests and the fuzzer: the data folder, a scratch folder, the bytes of a file, and
+// Files for the tests and the fuzzers: the data folder, a scratch folder, the bytes of a file, and
 // reading an image file from memory.
 #pragma once
 

@@ -279,8 +279,10 @@ void readThrough(SourceReader* picture) {
     if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
     // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
     if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
-    std::vector<std::uint8_t> stored(kBlockSize * storedRowBytes(*picture));
-    std::vector<std::uint8_t> grey(kBlockSize * static_cast<std::size_t>(picture->width));
+    // A band's buffers, or a shorter picture's rows: one without rows, however wide, takes none.
+    const auto rows = static_cast<std::size_t>(std::min(kBlockSize, picture->height));
+    std::vector<std::uint8_t> stored(rows * storedRowBytes(*picture));
+    std::vector<std::uint8_t> grey(rows * static_cast<std::size_t>(picture->width));
     for (int y0 = 0; y0 < picture->height && picture->result == kReadOk; y0 += kBlockSize) {
         nextRows(picture, y0, std::min(kBlockSize, picture->height - y0), stored.data(),
                  grey.data());

@@ -100,6 +100,9 @@ write("rle-bits24.bmp", rle(2, 2, [2, 1, 0, 1], bits=24))
 write("rle-top-down.bmp", rle(2, -2, [2, 1, 0, 1]))
 write("rle4-bits8.bmp", bmp(2, 2, compression=2, palette=INVERSE, rows=bytes([2, 1, 0, 1])))
 write("empty-tall.bmp", bmp(0, 0x7FFFFFFF, bits=24))
+# As wide as a side may be, and without rows: a band of its rows would take 51 GB, and no picture
+# needs memory for rows it does not have.
+write("empty-wide.bmp", bmp(0x7FFFFFFF, 0, bits=24))
 
 # Refusals.
 write("signature-ba.bmp", b"BA" + grey(2, 2, [10, 20, 30, 40])[2:])
