@@ -16,27 +16,30 @@
 namespace likeness {
 namespace {
 
-// The two files at the paths compared with the limits and, when asked for, the block scores.
+// The two files at the paths compared with the limits and, when asked for, the block scores and
+// colour pictures by their luma.
 Comparison compareWith(const std::string& first, const std::string& second,
-                       const ReadLimits& limits, bool blockScores = false) {
+                       const ReadLimits& limits, bool blockScores = false, bool luma = false) {
     CompareOptions options;
     options.limits = limits;
     options.blockScores = blockScores;
+    options.luma = luma;
     return compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
 }
 
 // compare() gives what the whole read gives: verdict, the reader's code, sides, the mean's bits and
 // every score's.
 void expectSameAsWholeRead(const std::string& first, const std::string& second,
-                           const ReadLimits& limits = ReadLimits{}) {
-    const Comparison expected = reference::readThenCompare(first, second, limits);
-    const Comparison got = compareWith(first, second, limits, true);
+                           const ReadLimits& limits = ReadLimits{}, bool luma = false) {
+    const Comparison expected = reference::readThenCompare(first, second, limits, luma);
+    const Comparison got = compareWith(first, second, limits, true, luma);
     EXPECT_EQ(reference::comparedFields(got), reference::comparedFields(expected))
-        << first << " against " << second;
+        << first << " against " << second << (luma ? " by luma" : "");
 }
 
 // Every test file against its neighbour in the list and against the next one of the same size,
-// both ways round: every verdict in the programs' order, and the same bits on every pair.
+// both ways round, as they are and with colour taken by its luma: every verdict in the programs'
+// order, and the same bits on every pair.
 TEST(CompareFiles, GivesWhatReadingBothWholeGivesOnEveryTestFile) {
     std::ifstream list(test_files::dataPath("expected.txt"));
     std::vector<std::string> paths;
@@ -53,8 +56,10 @@ TEST(CompareFiles, GivesWhatReadingBothWholeGivesOnEveryTestFile) {
         const auto same = std::find_if(paths.begin() + i + 1, paths.end(),
                                        [&](auto& path) { return sides[path] == sides[paths[i]]; });
         for (const std::string& partner : {paths[i + 1], same == paths.end() ? paths[i] : *same}) {
-            expectSameAsWholeRead(paths[i], partner);
-            expectSameAsWholeRead(partner, paths[i]);
+            for (const bool luma : {false, true}) {
+                expectSameAsWholeRead(paths[i], partner, ReadLimits{}, luma);
+                expectSameAsWholeRead(partner, paths[i], ReadLimits{}, luma);
+            }
         }
     }
 }

@@ -15,10 +15,11 @@
 namespace reference {
 
 // Both files read whole with the limits, one after the other, a grey colour file taken as its
-// twin, then checkPair and meanSSIM; the block scores of a pair that is compared.
+// twin (with luma, any colour file as its luma), then checkPair and meanSSIM; the block scores of
+// a pair that is compared.
 inline likeness::Comparison readThenCompare(const std::string& firstPath,
                                             const std::string& secondPath,
-                                            const likeness::ReadLimits& limits) {
+                                            const likeness::ReadLimits& limits, bool luma = false) {
     likeness::ImagePtr images[2];
     const std::string* paths[2] = {&firstPath, &secondPath};
     for (int i = 0; i < 2; ++i) {
@@ -31,7 +32,8 @@ inline likeness::Comparison readThenCompare(const std::string& firstPath,
             unreadable.readResult = code;
             return unreadable;
         }
-        likeness::ImagePtr twin(likeness::createGreyTwin(owned.get()));
+        likeness::ImagePtr twin(luma ? likeness::createLumaImage(owned.get())
+                                     : likeness::createGreyTwin(owned.get()));
         images[i] = twin ? std::move(twin) : std::move(owned);
     }
     likeness::Comparison comparison;
