@@ -104,6 +104,25 @@ TEST(CompareFiles, TakesA24BitPictureWithOneComponentOffForColour) {
             expectSameAsWholeRead(colour, other);
         }
     }
+    // Pixels of every colour, by their luma: each component weighs its own.
+    for (int i = 0; i < width * height; ++i) {
+        const std::uint8_t rgb[] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i / 3),
+                                    static_cast<std::uint8_t>(255 - i % 97)};
+        std::copy_n(rgb, 3, image->data + 3 * i);
+    }
+    const std::string colour = saved("colour.bmp", written(*image));
+    expectSameAsWholeRead(colour, grey, ReadLimits{}, true);
+    // The same picture held in memory, red first.
+    Image* raw = nullptr;
+    ASSERT_EQ(readImageFile(colour.c_str(), &raw), kReadOk);
+    const ImagePtr held(raw);
+    CompareOptions byLuma;
+    byLuma.luma = true;
+    byLuma.blockScores = true;
+    EXPECT_EQ(
+        reference::comparedFields(
+            compare(imageSource(held.get()), fileSource(grey.c_str()), byLuma)),
+        reference::comparedFields(reference::readThenCompare(colour, grey, ReadLimits{}, true)));
 }
 
 // Files read whole keep the reader's ceiling on compressed pictures and its refusals: a picture
