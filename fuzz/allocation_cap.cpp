@@ -6,23 +6,17 @@
 // forms of operator new are replaced here: they take AddressSanitizer's malloc, which still
 // checks every access, and throw std::bad_alloc when it refuses. AddressSanitizer's operator
 // delete releases what they allocate, once it is told not to hold malloc and delete apart.
-#include "allocation_cap.h"
-
 #include <stdlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <new>
 
 namespace {
-
-std::atomic<std::size_t> refusals{0};
 
 void* allocate(std::size_t size, std::size_t alignment) {
     void* memory = nullptr;
     // posix_memalign takes no alignment below a pointer's.
     if (posix_memalign(&memory, std::max(alignment, sizeof(void*)), size) == 0) return memory;
-    ++refusals;
     throw std::bad_alloc();
 }
 
@@ -44,11 +38,3 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
 void* operator new[](std::size_t size, std::align_val_t alignment) {
     return allocate(size, static_cast<std::size_t>(alignment));
 }
-
-namespace fuzzing {
-
-std::size_t refusedAllocations() {
-    return refusals.load();
-}
-
-}  // namespace fuzzing
