@@ -35,6 +35,16 @@ void expectSameAsWholeRead(const std::string& first, const std::string& second,
     const Comparison got = compareWith(first, second, limits, true, luma);
     EXPECT_EQ(reference::comparedFields(got), reference::comparedFields(expected))
         << first << " against " << second << (luma ? " by luma" : "");
+    // A rectangle wholly outside the pictures leaves nothing out, but takes both read whole.
+    CompareOptions whole;
+    whole.limits = limits;
+    whole.blockScores = true;
+    whole.luma = luma;
+    whole.ignored.rectangles = {{-9, -9, 9, 9}};
+    const Comparison read = compare(fileSource(first.c_str()), fileSource(second.c_str()), whole);
+    EXPECT_EQ(reference::comparedFields(read), reference::comparedFields(expected))
+        << first << " against " << second << (luma ? " by luma" : "") << ", read whole";
+    EXPECT_EQ(read.ignored, 0u);
 }
 
 // Every test file against its neighbour in the list and against the next one of the same size,

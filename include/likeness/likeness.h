@@ -18,6 +18,7 @@ enum PairCheck {
     kPairNotGrey,       // either image is not 8 bits per pixel
     kPairSizesDiffer,   // heights or widths differ
     kPairNotDivisible,  // a side is not a multiple of kBlockSize
+    kPairTooSmall,      // a side is shorter than the window of the metric asked for
 };
 
 // Checks, in this order, that both images are there with their pixels and 8 bits deep, that

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/scoring.h"
+#include "engine/whole.h"
 #include "likeness/likeness.h"
 
 namespace likeness {
@@ -50,8 +51,10 @@ Comparison scoreOpened(SourceReader* first, SourceReader* second, bool keepScore
         if (first->result == kReadOk) readThrough(second);
         Comparison comparison = judge(*first, *second);
         // 0 / 0 would print as "-nan" on common platforms; an empty pair is plainly "nan".
-        if (comparison.verdict == kPairOk)
+        if (comparison.verdict == kPairOk) {
             comparison.mean = std::numeric_limits<double>::quiet_NaN();
+            comparison.channels.fill(comparison.mean);
+        }
         return comparison;
     }
     std::vector<double> scores;
@@ -66,6 +69,8 @@ Comparison scoreOpened(SourceReader* first, SourceReader* second, bool keepScore
     Comparison comparison = judge(*first, *second);
     if (comparison.verdict != kPairOk) return comparison;
     comparison.mean = mean;
+    comparison.windows = windowsOf(Metric::kBlocks, first->width, first->height);
+    comparison.channels.fill(mean);
     comparison.scores = std::move(scores);
     return comparison;
 }
@@ -73,6 +78,7 @@ Comparison scoreOpened(SourceReader* first, SourceReader* second, bool keepScore
 }  // namespace
 
 Comparison compare(const Source& first, const Source& second, const CompareOptions& options) {
+    if (readsWhole(options)) return compareWhole(first, second, options);
     // Memory that cannot be had while a picture is opened is that picture's; later, the first's.
     int reading = kFirstUnreadable;
     try {
