@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -20,10 +21,17 @@
 namespace likeness::check {
 namespace {
 
-Record judged(double mean, const std::vector<double>& scores, Thresholds thresholds) {
+// Scores of three columns of blocks, some of them left out.
+Record judged(double mean, const std::vector<double>& scores, Thresholds thresholds,
+              const std::vector<bool>& leftOut = {}) {
+    Comparison comparison;
+    comparison.mean = mean;
+    comparison.scores = scores;
+    comparison.leftOut = leftOut;
+    comparison.ignored = static_cast<std::size_t>(std::count(leftOut.begin(), leftOut.end(), true));
+    comparison.windows = windowsOf(Metric::kBlocks, 24, static_cast<int>(scores.size() / 3 * 8));
     Record record;
-    record.mean = mean;
-    judge(scores, 3, thresholds, &record);
+    judge(comparison, thresholds, &record);
     return record;
 }
 
@@ -51,6 +59,15 @@ TEST(Judge, PassesOnlyWhenEveryBoundIsMetAndNamesTheFirstWorstBlock) {
     // Without blocks the mean is not a number: it passes no bound on the mean.
     EXPECT_TRUE(judged(std::nan(""), {}, {{}, 0.9}).pass);
     EXPECT_FALSE(judged(std::nan(""), {}, {0.0, {}}).pass);
+    // Blocks left out are neither the worst nor below the bound.
+    const Record ignoring =
+        judged(0.9, scores, {{}, 0.75}, {false, true, true, true, false, false});
+    EXPECT_EQ(ignoring.worst, 0.9);
+    EXPECT_EQ(ignoring.worstX, 0);
+    EXPECT_EQ(ignoring.below, 0u);
+    EXPECT_EQ(ignoring.blocks, 3u);
+    EXPECT_EQ(ignoring.ignored, 3u);
+    EXPECT_TRUE(ignoring.pass);
 }
 
 using namespace std::string_literals;

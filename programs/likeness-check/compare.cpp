@@ -17,9 +17,8 @@ namespace {
 // Judges the blocks and writes the map when one is asked for.
 void score(const Comparison& comparison, std::size_t index, const Settings& settings,
            Record* record) {
-    record->mean = comparison.mean;
     const std::vector<double>& scores = comparison.scores;
-    judge(scores, comparison.firstWidth / kBlockSize, settings.thresholds, record);
+    judge(comparison, settings.thresholds, record);
     if (settings.maps.empty() || scores.empty() || (record->pass && !settings.allMaps)) return;
     const std::string path = mapPath(settings.maps, index, record->second);
     ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);

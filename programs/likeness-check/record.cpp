@@ -1,5 +1,7 @@
 #include "likeness-check/record.h"
 
+#include <optional>
+
 #include "likeness/likeness.h"
 
 namespace likeness::check {
@@ -41,18 +43,26 @@ std::string problemText(const Record& record) {
     return text;
 }
 
-void judge(const std::vector<double>& scores, int columns, const Thresholds& thresholds,
-           Record* record) {
-    record->blocks = scores.size();
-    std::size_t worst = 0;
+void judge(const Comparison& comparison, const Thresholds& thresholds, Record* record) {
+    const std::vector<double>& scores = comparison.scores;
+    const auto scored = [&](std::size_t i) {
+        return comparison.leftOut.empty() || !comparison.leftOut[i];
+    };
+    record->mean = comparison.mean;
+    record->ignored = comparison.ignored;
+    record->blocks = scores.size() - comparison.ignored;
+    std::optional<std::size_t> worst;
     for (std::size_t i = 0; i < scores.size(); ++i) {
-        if (scores[i] < scores[worst]) worst = i;
+        if (!scored(i)) continue;
+        if (!worst || scores[i] < scores[*worst]) worst = i;
         if (thresholds.minBlock && scores[i] < *thresholds.minBlock) ++record->below;
     }
-    if (!scores.empty()) {
-        record->worst = scores[worst];
-        record->worstX = static_cast<int>(worst % static_cast<std::size_t>(columns)) * kBlockSize;
-        record->worstY = static_cast<int>(worst / static_cast<std::size_t>(columns)) * kBlockSize;
+    if (worst) {
+        const Windows& windows = comparison.windows;
+        const auto columns = static_cast<std::size_t>(windows.columns);
+        record->worst = scores[*worst];
+        record->worstX = static_cast<int>(*worst % columns) * windows.step;
+        record->worstY = static_cast<int>(*worst / columns) * windows.step;
     }
     // A mean that is not a number (no blocks) meets no bound.
     const bool meanMet = !thresholds.minMean || record->mean >= *thresholds.minMean;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "likeness/engine.h"
+
 namespace likeness::check {
 
 // Why a pair was not compared; kNone when it was.
@@ -46,7 +48,8 @@ struct Record {
     Problem problem = Problem::kNone;
     int code = 0;  // the reader's result code when a file could not be read
     double mean = std::nan("");
-    std::size_t blocks = 0;
+    std::size_t blocks = 0;       // the blocks scored
+    std::size_t ignored = 0;      // the blocks left out for the pixels they hold
     double worst = std::nan("");  // the lowest block score, and its block's top-left pixel
     int worstX = 0;
     int worstY = 0;
@@ -62,10 +65,9 @@ bool unreadable(const Record& record);
 // The problem's words, with the reader's code where a file could not be read.
 std::string problemText(const Record& record);
 
-// Fills in the worst block (the first in row order among equals), the blocks below the bound and
-// the verdict of a compared pair, from its mean and its block scores in row order, columns blocks
-// a row.
-void judge(const std::vector<double>& scores, int columns, const Thresholds& thresholds,
-           Record* record);
+// Fills in the mean, the worst block (the first in row order among equals), the blocks below the
+// bound and the verdict of a compared pair from its comparison, whose block scores were kept;
+// the blocks left out count for none of them.
+void judge(const Comparison& comparison, const Thresholds& thresholds, Record* record);
 
 }  // namespace likeness::check
