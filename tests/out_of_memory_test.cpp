@@ -157,5 +157,27 @@ TEST(OutOfMemory, RefusesThePictureBeingReadAndNeverAnythingElse) {
     }
 }
 
+// A grey picture in memory takes no memory to read, so memory refused while the decoded second
+// picture is read through (their sizes differ) is the second's alone; so too when both are read
+// whole for colour.
+TEST(OutOfMemory, BlamesTheSecondPictureWhenOnlyItTakesMemory) {
+#ifdef LIKENESS_SANITIZED
+    GTEST_SKIP() << "the sanitizers' allocators cannot be replaced";
+#endif
+    const ImagePtr first(createImage(64, 64, 8));
+    const std::string second = greyPNG("second.png", 256, 128);
+    for (const bool colour : {false, true}) {
+        CompareOptions options;
+        options.colour = colour;
+        underEveryShortage(
+            [&] { return compare(imageSource(first.get()), fileSource(second.c_str()), options); },
+            [&](const Comparison& got, long n) {
+                const int expected =
+                    got.readResult == kOutOfMemory ? kSecondUnreadable : kPairSizesDiffer;
+                EXPECT_EQ(got.verdict, expected) << "at " << n << (colour ? " by colour" : "");
+            });
+    }
+}
+
 }  // namespace
 }  // namespace likeness

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -274,7 +275,9 @@ void finishSource(SourceReader* picture) {
         picture->result = kCannotOpen;
 }
 
-void readThrough(SourceReader* picture) {
+namespace {
+
+void readRowsThrough(SourceReader* picture) {
     // A picture in memory has shown all it has when it was taken.
     if ((!picture->placed && !picture->rows) || picture->result != kReadOk) return;
     // A placed file was found whole when it was opened; only a 24-bit one's pixels say more.
@@ -289,6 +292,17 @@ void readThrough(SourceReader* picture) {
         if (picture->placed && picture->colour) return;
     }
     finishSource(picture);
+}
+
+}  // namespace
+
+void readThrough(SourceReader* picture) {
+    // Memory refused here is this picture's, not the one read before it.
+    try {
+        readRowsThrough(picture);
+    } catch (const std::bad_alloc&) {
+        picture->result = kOutOfMemory;
+    }
 }
 
 int readSource(const Source& source, const ReadLimits& limits, Image** out) {
