@@ -1,0 +1,90 @@
+"""Runs the examples that README.md and docs/*.md mark as runnable, so that a page cannot go stale.
+
+docs_examples_test.py SOURCE PROGRAMS [PYTHONPATH]
+
+A fenced block whose info string is "sh runnable" runs in bash (-e, -o pipefail), one whose info
+string is "python runnable" in this interpreter; "status=N" after it expects that exit status
+instead of 0. A "text output" block right after one holds what it must print, byte for byte.
+Each runs in a scratch folder holding a copy of examples/, with the built programs (PROGRAMS) on
+PATH and the Python module (PYTHONPATH) importable; without a module, Python examples fail.
+"""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SOURCE, PROGRAMS = [os.path.abspath(a) for a in sys.argv[1:3]]
+MODULE = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else ""
+FENCE = re.compile(r"^```(.*)$")
+
+
+def blocks(path):
+    """Every fenced block of a page: (line of its fence, info string, text)."""
+    found, info, start, lines = [], None, 0, []
+    with open(path, encoding="utf-8") as page:
+        for number, line in enumerate(page, 1):
+            fence = FENCE.match(line.rstrip("\n"))
+            if fence and info is None:
+                info, start, lines = fence.group(1).strip(), number, []
+            elif fence:
+                found.append((start, info, "".join(lines)))
+                info = None
+            elif info is not None:
+                lines.append(line)
+    assert info is None, f"{path}:{start}: a block is never closed"
+    return found
+
+
+def examples(path):
+    """The runnable blocks of a page: (line, language, expected status, text, expected output)."""
+    found = blocks(path)
+    runnable = []
+    for index, (line, info, text) in enumerate(found):
+        words = info.split()
+        if "runnable" not in words[1:]:
+            continue
+        assert words[0] in ("sh", "python"), f"{path}:{line}: cannot run '{words[0]}'"
+        status = [int(w[7:]) for w in words if w.startswith("status=")]
+        following = found[index + 1] if index + 1 < len(found) else None
+        output = following[2] if following and following[1] == "text output" else None
+        runnable.append((line, words[0], status[0] if status else 0, text, output))
+    return runnable
+
+
+def run(language, text, folder):
+    # "python3" in a shell example is this interpreter, for which the module was built.
+    path = os.pathsep.join([PROGRAMS, os.path.dirname(sys.executable), os.environ["PATH"]])
+    environment = dict(os.environ, PATH=path,
+                       PYTHONPATH=MODULE, PYTHONDONTWRITEBYTECODE="1", LC_ALL="C.UTF-8")
+    command = ["bash", "-e", "-o", "pipefail", "-c", text] if language == "sh" else \
+        [sys.executable, "-c", text]
+    return subprocess.run(command, cwd=folder, env=environment, capture_output=True, timeout=120)
+
+
+def main():
+    pages = [os.path.join(SOURCE, "README.md"), *sorted(glob.glob(os.path.join(SOURCE, "docs", "*.md")))]
+    failures, count = [], 0
+    for page in pages:
+        for line, language, status, text, output in examples(page):
+            count += 1
+            where = f"{os.path.relpath(page, SOURCE)}:{line}"
+            with tempfile.TemporaryDirectory() as folder:
+                shutil.copytree(os.path.join(SOURCE, "examples"), os.path.join(folder, "examples"))
+                done = run(language, text, folder)
+            if done.returncode != status:
+                failures.append(f"{where}: exit status {done.returncode}, not {status}\n"
+                                f"{done.stdout.decode(errors='replace')}{done.stderr.decode(errors='replace')}")
+            elif output is not None and done.stdout != output.encode():
+                failures.append(f"{where}: printed\n{done.stdout.decode(errors='replace')}"
+                                f"instead of\n{output}")
+    print(f"{count} examples, {len(failures)} failed")
+    for failure in failures:
+        print(failure, file=sys.stderr)
+    # A page that marks nothing runnable would pass without checking anything.
+    sys.exit(1 if failures or count == 0 else 0)
+
+
+main()
