@@ -1,4 +1,5 @@
-"""Runs the examples that README.md and docs/*.md mark as runnable, so that a page cannot go stale.
+"""Runs the examples that README.md and docs/*.md mark as runnable, and follows the pages' links,
+so that a page cannot go stale.
 
 docs_examples_test.py SOURCE PROGRAMS [PYTHONPATH]
 
@@ -7,6 +8,8 @@ string is "python runnable" in this interpreter; "status=N" after it expects tha
 instead of 0. A "text output" block right after one holds what it must print, byte for byte.
 Each runs in a scratch folder holding a copy of examples/, with the built programs (PROGRAMS) on
 PATH and the Python module (PYTHONPATH) importable; without a module, Python examples fail.
+Every relative link of those pages, ARCHITECTURE.md, DEVELOPERS.md and bench/README.md must name
+a file of the project, and its #part a heading of that page.
 """
 import glob
 import os
@@ -19,6 +22,7 @@ import tempfile
 SOURCE, PROGRAMS = [os.path.abspath(a) for a in sys.argv[1:3]]
 MODULE = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else ""
 FENCE = re.compile(r"^```(.*)$")
+LINK = re.compile(r"\]\(([^)\s]+)\)")
 
 
 def blocks(path):
@@ -54,6 +58,31 @@ def examples(path):
     return runnable
 
 
+def anchor(heading):
+    """The part name a Markdown renderer gives a heading, as GitHub makes it."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+def broken_links(page):
+    """The relative links of a page whose file or heading does not exist."""
+    with open(page, encoding="utf-8") as stream:
+        text = stream.read()
+    broken = []
+    for target in LINK.findall(text):
+        if re.match(r"[a-z]+:", target):
+            continue
+        path, _, part = target.partition("#")
+        linked = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+        if not os.path.exists(linked):
+            broken.append(target)
+        elif part:
+            with open(linked, encoding="utf-8") as stream:
+                headings = [anchor(line.lstrip("#")) for line in stream if line.startswith("#")]
+            if part not in headings:
+                broken.append(target)
+    return [f"{os.path.relpath(page, SOURCE)}: no {target}" for target in broken]
+
+
 def run(language, text, folder):
     # "python3" in a shell example is this interpreter, for which the module was built.
     path = os.pathsep.join([PROGRAMS, os.path.dirname(sys.executable), os.environ["PATH"]])
@@ -80,7 +109,10 @@ def main():
             elif output is not None and done.stdout != output.encode():
                 failures.append(f"{where}: printed\n{done.stdout.decode(errors='replace')}"
                                 f"instead of\n{output}")
-    print(f"{count} examples, {len(failures)} failed")
+    for page in [*pages, *(os.path.join(SOURCE, name) for name in
+                           ("ARCHITECTURE.md", "DEVELOPERS.md", os.path.join("bench", "README.md")))]:
+        failures += broken_links(page)
+    print(f"{count} examples; {len(failures)} failures")
     for failure in failures:
         print(failure, file=sys.stderr)
     # A page that marks nothing runnable would pass without checking anything.
