@@ -21,40 +21,22 @@ import tempfile
 
 SOURCE, PROGRAMS = [os.path.abspath(a) for a in sys.argv[1:3]]
 MODULE = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else ""
-FENCE = re.compile(r"^```(.*)$")
+BLOCK = re.compile(r"^```([^\n]*)\n(.*?)^```\n(\s*```text output\n(.*?)^```$)?", re.M | re.S)
 LINK = re.compile(r"\]\(([^)\s]+)\)")
-
-
-def blocks(path):
-    """Every fenced block of a page: (line of its fence, info string, text)."""
-    found, info, start, lines = [], None, 0, []
-    with open(path, encoding="utf-8") as page:
-        for number, line in enumerate(page, 1):
-            fence = FENCE.match(line.rstrip("\n"))
-            if fence and info is None:
-                info, start, lines = fence.group(1).strip(), number, []
-            elif fence:
-                found.append((start, info, "".join(lines)))
-                info = None
-            elif info is not None:
-                lines.append(line)
-    assert info is None, f"{path}:{start}: a block is never closed"
-    return found
 
 
 def examples(path):
     """The runnable blocks of a page: (line, language, expected status, text, expected output)."""
-    found = blocks(path)
+    with open(path, encoding="utf-8") as page:
+        text = page.read()
     runnable = []
-    for index, (line, info, text) in enumerate(found):
-        words = info.split()
-        if "runnable" not in words[1:]:
-            continue
-        assert words[0] in ("sh", "python"), f"{path}:{line}: cannot run '{words[0]}'"
-        status = [int(w[7:]) for w in words if w.startswith("status=")]
-        following = found[index + 1] if index + 1 < len(found) else None
-        output = following[2] if following and following[1] == "text output" else None
-        runnable.append((line, words[0], status[0] if status else 0, text, output))
+    for block in BLOCK.finditer(text):
+        words = block.group(1).split()
+        if "runnable" in words[1:]:
+            line = text.count("\n", 0, block.start()) + 1
+            assert words[0] in ("sh", "python"), f"{path}:{line}: cannot run '{words[0]}'"
+            status = [int(w[7:]) for w in words if w.startswith("status=")] or [0]
+            runnable.append((line, words[0], status[0], block.group(2), block.group(4)))
     return runnable
 
 
