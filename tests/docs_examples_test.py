@@ -1,13 +1,14 @@
 """Runs the examples that README.md and docs/*.md mark as runnable, and follows the pages' links,
 so that a page cannot go stale.
 
-docs_examples_test.py SOURCE PROGRAMS [PYTHONPATH]
+docs_examples_test.py SOURCE PROGRAMS PYTHONPATH LIBRARY CXX
 
 A fenced block whose info string is "sh runnable" runs in bash (-e, -o pipefail), one whose info
-string is "python runnable" in this interpreter; "status=N" after it expects that exit status
-instead of 0. A "text output" block right after one holds what it must print, byte for byte.
+string is "python runnable" in this interpreter, and one whose info string is "cpp runnable" is
+built with CXX against the static LIBRARY and run on the example pair; "status=N" after it expects
+that exit status instead of 0. A "text output" block right after one holds what it must print, byte for byte.
 Each runs in a scratch folder holding a copy of examples/, with the built programs (PROGRAMS) on
-PATH and the Python module (PYTHONPATH) importable; without a module, Python examples fail.
+PATH and the Python module (PYTHONPATH) importable.
 Every relative link of those pages, ARCHITECTURE.md, DEVELOPERS.md and bench/README.md must name
 a file of the project, and its #part a heading of that page.
 """
@@ -19,8 +20,9 @@ import subprocess
 import sys
 import tempfile
 
-SOURCE, PROGRAMS = [os.path.abspath(a) for a in sys.argv[1:3]]
-MODULE = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else ""
+SOURCE, PROGRAMS, MODULE, LIBRARY = [os.path.abspath(a) for a in sys.argv[1:5]]
+CXX = sys.argv[5]
+PAIR = ["examples/original.bmp", "examples/coarse.bmp"]
 BLOCK = re.compile(r"^```([^\n]*)\n(.*?)^```\n(\s*```text output\n(.*?)^```$)?", re.M | re.S)
 LINK = re.compile(r"\]\(([^)\s]+)\)")
 
@@ -34,7 +36,7 @@ def examples(path):
         words = block.group(1).split()
         if "runnable" in words[1:]:
             line = text.count("\n", 0, block.start()) + 1
-            assert words[0] in ("sh", "python"), f"{path}:{line}: cannot run '{words[0]}'"
+            assert words[0] in ("sh", "python", "cpp"), f"{path}:{line}: cannot run '{words[0]}'"
             status = [int(w[7:]) for w in words if w.startswith("status=")] or [0]
             runnable.append((line, words[0], status[0], block.group(2), block.group(4)))
     return runnable
@@ -70,9 +72,20 @@ def run(language, text, folder):
     path = os.pathsep.join([PROGRAMS, os.path.dirname(sys.executable), os.environ["PATH"]])
     environment = dict(os.environ, PATH=path,
                        PYTHONPATH=MODULE, PYTHONDONTWRITEBYTECODE="1", LC_ALL="C.UTF-8")
-    command = ["bash", "-e", "-o", "pipefail", "-c", text] if language == "sh" else \
-        [sys.executable, "-c", text]
-    return subprocess.run(command, cwd=folder, env=environment, capture_output=True, timeout=120)
+    if language == "cpp":
+        with open(os.path.join(folder, "example.cpp"), "w", encoding="utf-8") as source:
+            source.write(text)
+        libraries = subprocess.run(["pkg-config", "--libs", "spng", "libjpeg"], check=True,
+                                   capture_output=True, text=True).stdout.split()
+        built = subprocess.run([CXX, "-std=c++20", "-Wall", "-Wextra", "-Werror", "-I",
+                                os.path.join(SOURCE, "include"), "example.cpp", "-o", "example",
+                                LIBRARY, *libraries, "-pthread"], cwd=folder, capture_output=True)
+        if built.returncode != 0:
+            return built
+    commands = {"sh": ["bash", "-e", "-o", "pipefail", "-c", text],
+                "python": [sys.executable, "-c", text], "cpp": ["./example", *PAIR]}
+    return subprocess.run(commands[language], cwd=folder, env=environment, capture_output=True,
+                          timeout=120)
 
 
 def main():
