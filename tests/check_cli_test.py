@@ -196,7 +196,7 @@ def check_usage_errors(folder):
 
 
 def check_sharding(pair_list, expected):
-    """The README's example: the list sharded with GNU parallel over hosts (here, this one)."""
+    """The example of docs/ci.md: the list sharded with GNU parallel over hosts (here, this one)."""
     merged = pair_list + b".jsonl"
     environment = dict(os.environ, LIKENESS_CHECK=CHECK)
     done = subprocess.run([SHARD, pair_list, merged, b":"], env=environment, timeout=120)

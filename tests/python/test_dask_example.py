@@ -1,4 +1,4 @@
-# The README's Dask example on a local cluster of two workers: the tool's line for every pair.
+# The Dask example of docs/python.md on a local cluster of two workers: the tool's line for every pair.
 import sys
 
 from conftest import SOURCE, tool_line
