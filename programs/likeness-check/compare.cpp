@@ -4,7 +4,7 @@
 #include <new>
 #include <vector>
 
-#include "likeness-check/map_png.h"
+#include "likeness-check/png_file.h"
 #include "likeness/engine.h"
 #include "likeness/likeness.h"
 #include "likeness/read_limits.h"
@@ -23,7 +23,7 @@ void score(const Comparison& comparison, std::size_t index, const Settings& sett
     if (settings.maps.empty() || scores.empty() || (record->pass && !settings.allMaps)) return;
     const std::string path = mapPath(settings.maps, index, record->second);
     ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
-    if (map && writePngMap(path, *map)) {
+    if (map && writePng(path, *map)) {
         record->map = path;
     } else {
         record->mapFailed = true;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "likeness-check/output.h"
+#include "likeness/whole_file.h"
 
 namespace likeness::check {
 
@@ -66,20 +67,18 @@ void writeCase(std::FILE* out, const Record& r) {
 }  // namespace
 
 bool writeJUnit(const std::string& path, const std::vector<Record>& records, const Tally& tally) {
-    std::FILE* out = std::fopen(path.c_str(), "w");
-    if (out == nullptr) return false;
-    const std::size_t tests = tally.passed + tally.failed + tally.incomparable;
-    std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", out);
-    std::fprintf(out, "<testsuites tests=\"%zu\" failures=\"%zu\" errors=\"%zu\">\n", tests,
-                 tally.failed, tally.incomparable);
-    std::fprintf(out,
-                 "  <testsuite name=\"likeness-check\" tests=\"%zu\" failures=\"%zu\" "
-                 "errors=\"%zu\">\n",
-                 tests, tally.failed, tally.incomparable);
-    for (const Record& record : records) writeCase(out, record);
-    std::fputs("  </testsuite>\n</testsuites>\n", out);
-    const bool written = !std::ferror(out);
-    return std::fclose(out) == 0 && written;
+    return writeWholeFile(path.c_str(), [&](std::FILE* out) {
+        const std::size_t tests = tally.passed + tally.failed + tally.incomparable;
+        std::fputs("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n", out);
+        std::fprintf(out, "<testsuites tests=\"%zu\" failures=\"%zu\" errors=\"%zu\">\n", tests,
+                     tally.failed, tally.incomparable);
+        std::fprintf(out,
+                     "  <testsuite name=\"likeness-check\" tests=\"%zu\" failures=\"%zu\" "
+                     "errors=\"%zu\">\n",
+                     tests, tally.failed, tally.incomparable);
+        for (const Record& record : records) writeCase(out, record);
+        return std::fputs("  </testsuite>\n</testsuites>\n", out) >= 0;
+    });
 }
 
 }  // namespace likeness::check
