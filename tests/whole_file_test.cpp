@@ -71,6 +71,17 @@ TEST(WriteWholeFile, ReplacesAFileOnlyWhenEveryByteIsWritten) {
     }));
     EXPECT_EQ(textOf(path), "second\n");
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"report.txt"});
+    // A link stays a link, to the file replaced; a device is written into, never replaced.
+    std::filesystem::create_symlink("report.txt", folder + "/link.txt");
+    EXPECT_TRUE(writeText(folder + "/link.txt", "third\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder + "/link.txt"));
+    EXPECT_EQ(textOf(path), "third\n");
+    std::filesystem::remove(folder + "/link.txt");
+    EXPECT_TRUE(writeText("/dev/null", "nothing\n"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+    EXPECT_FALSE(writeText("/dev/full", "nothing\n"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_FALSE(writeText(folder, "a folder\n"));
     // A folder that does not exist: nothing to write into, nothing made.
     EXPECT_FALSE(writeText(folder + "/missing/report.txt", "x"));
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"report.txt"});

@@ -1,10 +1,12 @@
 #include "likeness/whole_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 namespace likeness {
@@ -33,23 +35,51 @@ std::FILE* openTemporary(const std::string& path, std::string* temporary) {
     return nullptr;
 }
 
-}  // namespace
-
-bool writeWholeFile(const char* path, const std::function<bool(std::FILE*)>& write) {
-    std::string temporary;
-    std::FILE* file = openTemporary(path, &temporary);
-    if (file == nullptr) return false;
-    bool whole = false;
+// Runs write on the open file and closes it; whether every byte was written and flushed. The
+// file is closed whatever happens, also when write throws.
+bool writeAndClose(std::FILE* file, const std::function<bool(std::FILE*)>& write) {
+    bool written = false;
     try {
-        whole = write(file) && std::fflush(file) == 0 && !std::ferror(file);
+        written = write(file) && std::fflush(file) == 0 && !std::ferror(file);
     } catch (...) {
         std::fclose(file);
-        unlink(temporary.c_str());
         throw;
     }
     // A full disk often shows only when the last bytes are flushed on closing.
-    whole = std::fclose(file) == 0 && whole;
-    if (whole && std::rename(temporary.c_str(), path) == 0) return true;
+    return std::fclose(file) == 0 && written;
+}
+
+// The file that path names once symbolic links are followed, so that a link is kept and its
+// file replaced; path itself when nothing is there yet.
+std::string resolved(const char* path) {
+    char* real = realpath(path, nullptr);
+    if (real == nullptr) return path;
+    std::string target(real);
+    std::free(real);
+    return target;
+}
+
+}  // namespace
+
+bool writeWholeFile(const char* path, const std::function<bool(std::FILE*)>& write) {
+    // A device or a pipe (/dev/stdout) cannot be replaced, nor left out: it is written into.
+    struct stat status {};
+    if (stat(path, &status) == 0 && !S_ISREG(status.st_mode)) {
+        std::FILE* file = std::fopen(path, "wb");
+        return file != nullptr && writeAndClose(file, write);
+    }
+    const std::string target = resolved(path);
+    std::string temporary;
+    std::FILE* file = openTemporary(target, &temporary);
+    if (file == nullptr) return false;
+    bool whole = false;
+    try {
+        whole = writeAndClose(file, write);
+    } catch (...) {
+        unlink(temporary.c_str());
+        throw;
+    }
+    if (whole && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
     unlink(temporary.c_str());
     return false;
 }
