@@ -28,8 +28,8 @@ tr.failed td.verdict { color: #b00; font-weight: bold; }
 tr.incomparable td.verdict { color: #a60; font-weight: bold; }
 .path { font-family: monospace; word-break: break-all; }
 .views { display: flex; flex-wrap: wrap; gap: 1em; align-items: flex-start; }
-figure { margin: 0; max-width: 32em; }
-figure img { display: block; max-width: 100%; image-rendering: pixelated; border: 1px solid #ccc; }
+figure { margin: 0; width: min(32em, 100%); }
+figure img { display: block; width: 100%; image-rendering: pixelated; outline: 1px solid #ccc; }
 .frame { position: relative; }
 .worst { position: absolute; outline: 2px solid #d00; box-shadow: 0 0 0 4px rgba(255,255,255,0.7); }
 button { margin-top: 0.4em; font: inherit; }
