@@ -167,10 +167,10 @@ def check_html_report(folder):
         for kind in (b"first", b"second", b"diff")])
 
 
-def check_progress(folder):
-    """On a terminal, one line rewritten in place and cleared at the end; elsewhere nothing."""
+def on_terminal(*arguments, records_too=False):
+    """The status, and what a terminal shows of standard error (and output, with records_too)."""
     parent, child = pty.openpty()
-    done = subprocess.run([CHECK, FIRST, SECOND, FIRST, SECOND], stdout=subprocess.PIPE,
+    done = subprocess.run([CHECK, *arguments], stdout=child if records_too else subprocess.PIPE,
                           stderr=child, timeout=60)
     os.close(child)
     shown = b""
@@ -180,10 +180,23 @@ def check_progress(folder):
     except OSError:  # the terminal's other side has closed
         pass
     os.close(parent)
-    assert done.returncode == 0 and shown.startswith(b"\rlikeness-check: 1 of 3 pairs"), shown
+    return done.returncode, shown
+
+
+def check_progress(folder):
+    """On a terminal, one line rewritten in place and cleared at the end; elsewhere nothing."""
+    status, shown = on_terminal(FIRST, SECOND, FIRST, SECOND)
+    assert status == 0 and shown.startswith(b"\rlikeness-check: 1 of 3 pairs"), shown
     assert b"\rlikeness-check: 3 of 3 pairs, " in shown and shown.endswith(b"\x1b[K\r\x1b[K"), shown
     assert b"\n" not in shown
     assert run(FIRST, SECOND)[1] == b""
+    # With the records on the same terminal, each starts on a line of its own: the progress line
+    # is cleared (or drawn again) before anything else is written.
+    status, shown = on_terminal(FIRST, SECOND, FIRST, SECOND, records_too=True)
+    lines = [line for line in shown.split(b"\r\n") if b".bmp" in line]
+    assert status == 0 and len(lines) == 3, shown
+    assert all(line.rsplit(b"\r\x1b[K", 1)[-1].startswith(b"pass ") for line in lines), lines
+    assert shown.count(b"pairs/s\x1b[K") == shown.count(b"pairs/s\x1b[K\r"), shown
 
 
 def noise(path, seed):

@@ -63,6 +63,7 @@ struct Run {
     const Options& options;
     Outcome outcome;
     std::optional<Progress> progress;
+    bool recordsOnTerminal = false;  // standard output goes to a terminal too
 };
 
 void complain(Run* run, const std::string& message) {
@@ -73,6 +74,8 @@ void complain(Run* run, const std::string& message) {
 void emit(Run* run, const Record& record) {
     Outcome& outcome = run->outcome;
     outcome.tally.count(record);
+    // A record starts where the progress line stood; the line is drawn again below it.
+    if (run->progress && run->recordsOnTerminal) run->progress->clear();
     writeRecord(stdout, run->options.format, record);
     for (const std::string& path : record.unwritten) {
         complain(run, "cannot write " + path);
@@ -105,6 +108,7 @@ Outcome run(const Options& options, PairSource& source, std::size_t total, const
     Run run{options, {}, {}};
     // A terminal shows the progress; a CI log, a file or a pipe keeps only the records.
     if (isatty(fileno(stderr))) run.progress.emplace(stderr, total);
+    run.recordsOnTerminal = isatty(fileno(stdout)) != 0;
     const unsigned jobs = options.jobs > 0 ? options.jobs : availableProcessors();
     writeHeader(stdout, options.format);
     runPairs(
@@ -113,9 +117,9 @@ Outcome run(const Options& options, PairSource& source, std::size_t total, const
             return comparePair(pair, index, first, options.settings);
         },
         [&](const Record& record) { emit(&run, record); });
+    if (run.progress) run.progress->clear();
     writeSummary(stdout, options.format, run.outcome.tally);
     report(&run);
-    if (run.progress) run.progress->clear();
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) run.outcome.troubled = true;
     return std::move(run.outcome);
 }
