@@ -39,6 +39,12 @@ TEST(ParseOptions, TakesValuesEitherWayAndStopsAtTheFirstPath) {
     EXPECT_EQ(parse({"--min-block", "-0.5", "--", "--luma", "b"}, &ended), "");
     EXPECT_EQ(ended.settings.thresholds.minBlock, -0.5);
     EXPECT_EQ(ended.paths, (std::vector<std::string>{"--luma", "b"}));
+    // Every picture to its own folder; --all-maps goes with difference pictures alone too.
+    Options shown;
+    EXPECT_EQ(parse({"--diffs=d", "--html", "h", "--all-maps", "a", "b"}, &shown), "");
+    EXPECT_EQ(shown.settings.diffs, "d");
+    EXPECT_EQ(shown.settings.html, "h");
+    EXPECT_TRUE(shown.settings.maps.empty() && shown.settings.allMaps);
 }
 
 TEST(ParseOptions, RefusesBadValuesAndUnknownOptions) {
@@ -56,7 +62,10 @@ TEST(ParseOptions, RefusesBadValuesAndUnknownOptions) {
                                                {"--lumen"},
                                                {"-j"},
                                                {"--maps"},
-                                               {"--all-maps", "a", "b"}}) {
+                                               {"--all-maps", "a", "b"},
+                                               {"--html", "h", "--all-maps", "a", "b"},
+                                               {"--diffs=", "a", "b"},
+                                               {"--html"}}) {
         Options options;
         EXPECT_NE(parse(words, &options), "") << words[0];
     }
