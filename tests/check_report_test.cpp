@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "likeness-check/compare.h"
 #include "likeness-check/difference.h"
 #include "likeness-check/output.h"
 #include "likeness-check/progress.h"
+#include "likeness/engine.h"
+#include "likeness/image_file.h"
+#include "likeness/read_result.h"
 #include "test_files.h"
 
 namespace likeness::check {
@@ -91,6 +95,50 @@ TEST(DrawDifference, DrawsColourByItsLumaAndAnyGridOfWindows) {
     // A grid that does not fit the picture, or scores that do not fit the grid, draw nothing.
     EXPECT_FALSE(drawDifference(*flat, {4, 1, 4, 8}, {1, 1, 1, 1}, {}, 0));
     EXPECT_FALSE(drawDifference(*flat, overlapping, {1, 1}, {}, 0));
+}
+
+ImagePtr readPicture(const std::string& path) {
+    Image* image = nullptr;
+    EXPECT_EQ(readImageFile(path.c_str(), &image), kReadOk) << path;
+    return ImagePtr(image);
+}
+
+bool samePixels(const Image& a, const Image& b) {
+    return a.width == b.width && a.height == b.height && a.depth == b.depth &&
+           std::memcmp(a.data, b.data, a.depth / 8 * a.width * a.height) == 0;
+}
+
+TEST(ComparePair, DrawsTheDifferenceOnTheSecondPictureAndCopiesBothForTheReport) {
+    const std::string first = test_files::dataPath("crafted/blocks-first.bmp");
+    const std::string second = test_files::dataPath("crafted/blocks-second.bmp");
+    Settings settings;
+    settings.thresholds.minBlock = 0.5;
+    settings.diffs = test_files::scratchPath("diffs");
+    settings.html = test_files::scratchPath("html");
+    std::filesystem::create_directories(settings.diffs);
+    std::filesystem::create_directories(settings.html);
+    const Record record = comparePair({first, second}, 6, nullptr, settings);
+    ASSERT_EQ(record.diff, settings.diffs + "/000007-blocks-second.bmp.png");
+    ASSERT_EQ(record.shown, "000007-blocks-second.bmp");
+    // What the engine scored, drawn on the second picture with the bound and the worst block.
+    CompareOptions options;
+    options.blockScores = true;
+    const Comparison scored =
+        compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
+    const ImagePtr secondPicture = readPicture(second);
+    const ImagePtr expected = drawDifference(*secondPicture, blockGrid(24, 16), scored.scores, 0.5,
+                                             windowAt(blockGrid(24, 16), 16, 0));
+    EXPECT_TRUE(samePixels(*readPicture(record.diff), *expected));
+    const std::string shown = settings.html + "/" + record.shown;
+    EXPECT_TRUE(samePixels(*readPicture(shown + "-diff.png"), *expected));
+    EXPECT_TRUE(samePixels(*readPicture(shown + "-second.png"), *secondPicture));
+    EXPECT_TRUE(samePixels(*readPicture(shown + "-first.png"), *readPicture(first)));
+    // A pair that passes has no pictures unless every pair is to have them.
+    EXPECT_TRUE(comparePair({first, first}, 0, nullptr, settings).diff.empty());
+    settings.allMaps = true;
+    const Record passed = comparePair({first, first}, 0, nullptr, settings);
+    EXPECT_FALSE(passed.diff.empty());
+    EXPECT_TRUE(passed.shown.empty());
 }
 
 Record failing(const std::string& second, double worst) {

@@ -1,16 +1,12 @@
-// Files written whole or not at all: by writeWholeFile and by writeBMPfile through it.
+// Files written whole or not at all. A full disk, for every writer that goes through
+// writeWholeFile, is tested on the programs (check_terminal_test.py).
 #include "likeness/whole_file.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
-#include "likeness/bmp.h"
 #include "test_files.h"
 
 namespace likeness {
@@ -41,23 +37,6 @@ std::string textOf(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs body in a child process whose files may grow to limit bytes, as a full disk would stop
-// them; the exit status is body's result. SIGXFSZ is ignored, so that a write past the limit
-// fails with EFBIG instead of ending the process.
-bool underSizeLimit(rlim_t limit, bool (*body)(const std::string&), const std::string& path) {
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit size{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &size);
-        _exit(body(path) ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    return WEXITSTATUS(status) == 0;
-}
-
 TEST(WriteWholeFile, ReplacesAFileOnlyWhenEveryByteIsWritten) {
     const std::string folder = freshFolder("whole");
     const std::string path = folder + "/report.txt";
@@ -85,29 +64,6 @@ TEST(WriteWholeFile, ReplacesAFileOnlyWhenEveryByteIsWritten) {
     // A folder that does not exist: nothing to write into, nothing made.
     EXPECT_FALSE(writeText(folder + "/missing/report.txt", "x"));
     EXPECT_EQ(namesIn(folder), std::vector<std::string>{"report.txt"});
-}
-
-TEST(WriteWholeFile, LeavesNothingCutShortWhenTheDiskIsFull) {
-    const std::string folder = freshFolder("full");
-    const std::string path = folder + "/long.txt";
-    ASSERT_TRUE(writeText(path, "earlier\n"));
-    const auto longText = [](const std::string& to) {
-        return writeText(to, std::string(1 << 16, 'x'));
-    };
-    EXPECT_FALSE(underSizeLimit(4096, longText, path));
-    EXPECT_EQ(textOf(path), "earlier\n");
-    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"long.txt"});
-    EXPECT_TRUE(underSizeLimit(1 << 20, longText, path));
-    EXPECT_EQ(textOf(path).size(), std::size_t{1 << 16});
-    // A new file cut short is not left at all.
-    const auto bmp = [](const std::string& to) {
-        ImagePtr image(createImage(256, 256, 24));
-        return image && writeBMPfile(to.c_str(), image.get()) == 0;
-    };
-    EXPECT_FALSE(underSizeLimit(4096, bmp, folder + "/map.bmp"));
-    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"long.txt"});
-    EXPECT_TRUE(underSizeLimit(1 << 20, bmp, folder + "/map.bmp"));
-    EXPECT_EQ(std::filesystem::file_size(folder + "/map.bmp"), 54u + 256 * 256 * 3);
 }
 
 }  // namespace

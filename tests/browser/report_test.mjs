@@ -5,7 +5,7 @@
 // node report_test.mjs CHECK DATA
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { copyFileSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { copyFileSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { pathToFileURL } from "node:url";
@@ -43,7 +43,8 @@ async function checkPage(page, report) {
   assert.match(rows[1][1], /pil-grey16x16\.jpg$/);
   assert.equal(await page.$("#injected"), null);
   assert.match(await page.textContent("#summary"), /^4 pairs: 1 passed, 2 failed, 1 not compared/);
-  // Every picture came from the folder and decoded.
+  // Every picture came from the folder and decoded; the folder holds the failures' alone.
+  assert.equal(readdirSync(report).length, 1 + 2 * 3);
   const sizes = await page.$$eval("img", (images) => images.map((i) => i.naturalWidth));
   assert.equal(sizes.length, 8);
   assert.ok(sizes.every((width) => width > 0), String(sizes));
