@@ -31,7 +31,8 @@ tr.incomparable td.verdict { color: #a60; font-weight: bold; }
 figure { margin: 0; width: min(32em, 100%); }
 figure img { display: block; width: 100%; image-rendering: pixelated; outline: 1px solid #ccc; }
 .frame { position: relative; }
-.worst { position: absolute; outline: 2px solid #d00; box-shadow: 0 0 0 4px rgba(255,255,255,0.7); }
+.worst { position: absolute; min-width: 6px; min-height: 6px; outline: 2px solid #d00;
+  box-shadow: 0 0 0 4px rgba(255,255,255,0.7); }
 button { margin-top: 0.4em; font: inherit; }
 </style>
 </head>
@@ -124,10 +125,12 @@ void writeTable(std::FILE* out, const std::vector<const Record*>& order) {
     std::fputs("</tbody>\n</table>\n", out);
 }
 
-// A picture with its caption; the switched view also carries both sources and the worst block.
+// A picture with its caption, a link to itself at full size: a screenshot is shown smaller.
 void writeFigure(std::FILE* out, const std::string& caption, const std::string& source) {
-    std::fprintf(out, "<figure><figcaption>%s</figcaption><img src=\"%s\" alt=\"%s\"></figure>\n",
-                 caption.c_str(), source.c_str(), caption.c_str());
+    std::fprintf(out,
+                 "<figure><figcaption>%s</figcaption><a href=\"%s\"><img src=\"%s\" "
+                 "alt=\"%s\"></a></figure>\n",
+                 caption.c_str(), source.c_str(), source.c_str(), caption.c_str());
 }
 
 // The view that switches between the first and second picture, with the worst block marked
