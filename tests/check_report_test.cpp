@@ -195,6 +195,23 @@ TEST(WriteHtml, PutsTheWorstFailureFirstAndEscapesEveryPath) {
     EXPECT_EQ(where("ok.png-first.png"), std::string::npos);
 }
 
+TEST(WriteJUnit, AttachesTheDifferencePictureElseTheMap) {
+    Record mapped = failing("mapped.png", 0.5);
+    mapped.map = "maps/1.png";
+    Record drawn = mapped;
+    drawn.diff = "diffs/1 & 2.png";
+    const std::string path = test_files::scratchPath("attached.xml");
+    Tally tally;
+    tally.failed = 2;
+    ASSERT_TRUE(writeJUnit(path, {mapped, drawn}, tally));
+    const test_files::Bytes bytes = test_files::readBytes(path);
+    const std::string xml(bytes.begin(), bytes.end());
+    const auto first = xml.find("<system-out>[[ATTACHMENT|maps/1.png]]</system-out>");
+    EXPECT_NE(first, std::string::npos);
+    const auto second = xml.find("<system-out>[[ATTACHMENT|diffs/1 &amp; 2.png]]</system-out>");
+    EXPECT_TRUE(second != std::string::npos && second > first);
+}
+
 std::string progressOf(std::size_t total, const std::vector<int>& milliseconds, bool clear) {
     char* text = nullptr;
     std::size_t size = 0;

@@ -28,10 +28,12 @@ void writeCase(std::FILE* out, const Record& r) {
         std::fprintf(out, "      <failure message=\"%s\" type=\"below bound\"/>\n",
                      shortfall(r).c_str());
     }
-    // GitLab shows a test case's attachment beside it.
-    if (!r.map.empty())
+    // GitLab shows a test case's attachment beside it: the difference picture, which a reviewer
+    // reads at a glance, else the map.
+    const std::string& attached = r.diff.empty() ? r.map : r.diff;
+    if (!attached.empty())
         std::fprintf(out, "      <system-out>[[ATTACHMENT|%s]]</system-out>\n",
-                     markupText(r.map).c_str());
+                     markupText(attached).c_str());
     std::fputs("    </testcase>\n", out);
 }
 
