@@ -67,18 +67,35 @@ std::string bound(const std::optional<double>& value) {
     return value ? shortestDecimal(*value) : "none";
 }
 
-// Failed pairs first, the lowest worst block first (one without blocks last among them), then
-// those not compared, then those that passed; each group in input order.
-int group(const Record& r) {
-    return r.problem != Problem::kNone ? 1 : r.pass ? 2 : 0;
+// The rows' groups, in the order the page shows them; each group in input order but the failed,
+// the lowest worst block first (one without blocks last among them).
+enum Group { kFailed, kIncomparable, kPassed };
+constexpr const char* kGroupNames[] = {"failed", "incomparable", "passed"};
+
+Group group(const Record& r) {
+    return r.problem != Problem::kNone ? kIncomparable : r.pass ? kPassed : kFailed;
 }
 
 bool before(const Record& a, const Record& b) {
     if (group(a) != group(b)) return group(a) < group(b);
-    if (group(a) != 0) return false;
+    if (group(a) != kFailed) return false;
     if (std::isnan(a.worst) || std::isnan(b.worst))
         return !std::isnan(a.worst) && std::isnan(b.worst);
     return a.worst < b.worst;
+}
+
+// The verdict's cell: a failure links to its pictures, when it has them.
+std::string verdict(const Record& r, std::size_t number) {
+    switch (group(r)) {
+        case kFailed:
+            return r.shown.empty() ? "FAIL"
+                                   : "<a href=\"#pair-" + std::to_string(number) + "\">FAIL</a>";
+        case kIncomparable:
+            return "not compared";
+        case kPassed:
+            break;
+    }
+    return "pass";
 }
 
 void writeSummary(std::FILE* out, const Tally& tally, const Thresholds& thresholds) {
@@ -92,17 +109,11 @@ void writeSummary(std::FILE* out, const Tally& tally, const Thresholds& threshol
 }
 
 void writeRow(std::FILE* out, const Record& r, std::size_t number) {
-    const char* kind = group(r) == 0 ? "failed" : group(r) == 1 ? "incomparable" : "passed";
-    const std::string verdict =
-        group(r) == 0
-            ? (r.shown.empty() ? "FAIL"
-                               : "<a href=\"#pair-" + std::to_string(number) + "\">FAIL</a>")
-        : group(r) == 1 ? "not compared"
-                        : "pass";
     std::fprintf(out,
                  "<tr class=\"%s\"><td class=\"verdict\">%s</td><td class=\"path\">%s</td>"
                  "<td class=\"path\">%s</td>",
-                 kind, verdict.c_str(), markupText(r.first).c_str(), markupText(r.second).c_str());
+                 kGroupNames[group(r)], verdict(r, number).c_str(), markupText(r.first).c_str(),
+                 markupText(r.second).c_str());
     if (r.problem != Problem::kNone) {
         std::fprintf(out, "<td colspan=\"5\">%s</td></tr>\n", markupText(problemText(r)).c_str());
         return;
@@ -180,7 +191,7 @@ bool writeHtml(const std::string& folder, const std::vector<Record>& records, co
         writeTable(out, order);
         if (tally.failed > 0) std::fputs("<h2>Pairs that failed</h2>\n", out);
         for (std::size_t i = 0; i < order.size(); ++i)
-            if (group(*order[i]) == 0 && !order[i]->shown.empty())
+            if (group(*order[i]) == kFailed && !order[i]->shown.empty())
                 writePictures(out, *order[i], i + 1);
         std::fputs(kScript, out);
         return std::fputs("</body>\n</html>\n", out) >= 0;
