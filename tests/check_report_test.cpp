@@ -118,7 +118,7 @@ TEST(ComparePair, DrawsTheDifferenceOnTheSecondPictureAndCopiesBothForTheReport)
     std::filesystem::create_directories(settings.diffs);
     std::filesystem::create_directories(settings.html);
     const Record record = comparePair({first, second}, 6, nullptr, settings);
-    ASSERT_EQ(record.diff, settings.diffs + "/000007-blocks-second.bmp.png");
+    ASSERT_EQ(record.diff, settings.diffs + "/000007-blocks-second.bmp-diff.png");
     ASSERT_EQ(record.shown, "000007-blocks-second.bmp");
     // What the engine scored, drawn on the second picture with the bound and the worst block.
     CompareOptions options;

@@ -80,7 +80,7 @@ def check_whole_or_absent(folder):
     noise(a, 1)
     noise(b, 2)
     earlier = {os.path.join(place, name): b"earlier"
-               for name in (b"report.xml", b"diffs/000001-b.pgm.png", b"map.bmp")}
+               for name in (b"report.xml", b"diffs/000001-b.pgm-diff.png", b"map.bmp")}
     for path, content in earlier.items():
         with open(path, "wb") as stream:
             stream.write(content)
@@ -96,7 +96,7 @@ def check_whole_or_absent(folder):
         with open(path, "rb") as stream:
             assert stream.read() == content, path
     left = [name for _, _, names in os.walk(place) for name in names]
-    assert sorted(left) == [b"000001-b.pgm.png", b"a.pgm", b"b.pgm", b"map.bmp", b"report.xml"], left
+    assert sorted(left) == [b"000001-b.pgm-diff.png", b"a.pgm", b"b.pgm", b"map.bmp", b"report.xml"], left
 
 
 def main():

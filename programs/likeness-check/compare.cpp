@@ -40,7 +40,9 @@ void writeViews(const Pair& pair, const Comparison& comparison, std::size_t inde
         diff = pngOf(drawing.get());
     }
     const std::string name = pairName(index, record->second);
-    const std::string diffPath = settings.diffs + "/" + name + ".png";
+    // Named apart from the map, so that one folder may hold both; the report's copy has the
+    // same name and the same bytes.
+    const std::string diffPath = settings.diffs + "/" + name + "-diff.png";
     if (!settings.diffs.empty() && put(diffPath, diff, record)) record->diff = diffPath;
     if (!htmlDue) return;
     Loaded ownFirst;

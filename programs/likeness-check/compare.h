@@ -41,7 +41,7 @@ Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
 // and a link needs no escaping.
 std::string pairName(std::size_t index, const std::string& second);
 
-// Where the map (or difference picture) of the pair number index goes in folder.
+// Where the map of the pair number index goes in folder.
 std::string mapPath(const std::string& folder, std::size_t index, const std::string& second);
 
 }  // namespace likeness::check
