@@ -1,5 +1,6 @@
 // likeness-check: compares many pairs of grey images as likeness does, on several threads, and
-// gives each pair a verdict, its worst block and, for CI, JSON Lines, CSV, JUnit XML and maps.
+// gives each pair a verdict, its worst block and, for CI, JSON Lines, CSV, JUnit XML, maps,
+// pictures of the difference and an HTML report.
 #include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
