@@ -17,7 +17,8 @@ import time
 import xml.etree.ElementTree as ElementTree
 
 CHECK, LIKENESS, LIKENESS_MAP, DATA, SHARD = [os.fsencode(a) for a in sys.argv[1:6]]
-KEYS = ["first", "second", "ssim", "blocks", "worst", "below", "pass", "map", "error", "code"]
+KEYS = ["first", "second", "ssim", "blocks", "worst", "below", "pass", "map", "diff", "error",
+        "code"]
 
 
 def run(*arguments, stdin=b"", cwd=None, env=None):
@@ -147,7 +148,7 @@ def check_trouble(folder):
     got = records(out)
     assert (status, err) == (2, b"") and [r["error"] for r in got] == [None, "not divisible", None, None]
     assert list(got[2].values()) == [empty.decode(), empty.decode(), None, 0, None, 0, True, None,
-                                     None, None], got[2]
+                                     None, None, None], got[2]
     assert sorted(os.listdir(maps)) == [os.path.basename(got[i]["map"]).encode() for i in (0, 3)]
     check_junit(junit, 4, 1, 1)
     blocked = os.path.join(folder, b"blocked")

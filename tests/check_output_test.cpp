@@ -39,6 +39,12 @@ TEST(ParseOptions, TakesValuesEitherWayAndStopsAtTheFirstPath) {
     EXPECT_EQ(parse({"--min-block", "-0.5", "--", "--luma", "b"}, &ended), "");
     EXPECT_EQ(ended.settings.thresholds.minBlock, -0.5);
     EXPECT_EQ(ended.paths, (std::vector<std::string>{"--luma", "b"}));
+    // Every picture to its own folder; --all-maps goes with difference pictures alone too.
+    Options shown;
+    EXPECT_EQ(parse({"--diffs=d", "--html", "h", "--all-maps", "a", "b"}, &shown), "");
+    EXPECT_EQ(shown.settings.diffs, "d");
+    EXPECT_EQ(shown.settings.html, "h");
+    EXPECT_TRUE(shown.settings.maps.empty() && shown.settings.allMaps);
 }
 
 TEST(ParseOptions, RefusesBadValuesAndUnknownOptions) {
@@ -56,7 +62,10 @@ TEST(ParseOptions, RefusesBadValuesAndUnknownOptions) {
                                                {"--lumen"},
                                                {"-j"},
                                                {"--maps"},
-                                               {"--all-maps", "a", "b"}}) {
+                                               {"--all-maps", "a", "b"},
+                                               {"--html", "h", "--all-maps", "a", "b"},
+                                               {"--diffs=", "a", "b"},
+                                               {"--html"}}) {
         Options options;
         EXPECT_NE(parse(words, &options), "") << words[0];
     }
@@ -86,6 +95,7 @@ Record compared() {
     record.worstY = 8;
     record.below = 2;
     record.map = "maps/000001-c.png";
+    record.diff = "diffs/000001-c.png";
     return record;
 }
 
@@ -94,19 +104,19 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
               "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
               "\"ssim\":0.468295022370149,\"blocks\":12,\"worst\":{\"x\":16,\"y\":8,"
               "\"ssim\":-0.25},\"below\":2,\"pass\":false,\"map\":\"maps/000001-c.png\","
-              "\"error\":null,\"code\":null}\n");
+              "\"diff\":\"diffs/000001-c.png\",\"error\":null,\"code\":null}\n");
     EXPECT_EQ(written(Format::kCsv, compared()),
               "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,12,16,8,-0.25,2,false,"
-              "maps/000001-c.png,,\r\n");
+              "maps/000001-c.png,diffs/000001-c.png,,\r\n");
     EXPECT_EQ(written(Format::kText, compared()),
               "FAIL   0.468295      12 -0.250000 16,8            2  a,\"b\".png  c\r\xff.png  map "
-              "maps/000001-c.png\n");
+              "maps/000001-c.png  diff diffs/000001-c.png\n");
     Record unread;
     unread.first = "f";
     unread.second = "s";
     unread.problem = Problem::kCannotReadSecond;
     unread.code = -30;
-    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,false,,cannot read second,-30\r\n");
+    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,false,,,cannot read second,-30\r\n");
     EXPECT_EQ(written(Format::kText, unread),
               "ERROR cannot read second (code -30)" + std::string(18, ' ') + "f  s\n");
     // A compared pair without blocks has no mean and no worst block.
@@ -114,15 +124,17 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     empty.first = "e";
     empty.second = "f";
     empty.pass = true;
-    EXPECT_EQ(written(Format::kJson, empty),
-              "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
-              "\"below\":0,\"pass\":true,\"map\":null,\"error\":null,\"code\":null}\n");
-    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,0,,,,0,true,,,\r\n");
+    EXPECT_EQ(
+        written(Format::kJson, empty),
+        "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
+        "\"below\":0,\"pass\":true,\"map\":null,\"diff\":null,\"error\":null,\"code\":null}\n");
+    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,0,,,,0,true,,,,\r\n");
     unread.problem = Problem::kNotDivisible;
     EXPECT_EQ(
         written(Format::kJson, unread),
         "{\"first\":\"f\",\"second\":\"s\",\"ssim\":null,\"blocks\":null,\"worst\":null,"
-        "\"below\":null,\"pass\":false,\"map\":null,\"error\":\"not divisible\",\"code\":null}\n");
+        "\"below\":null,\"pass\":false,\"map\":null,\"diff\":null,\"error\":\"not divisible\","
+        "\"code\":null}\n");
 }
 
 TEST(ComparePair, NamesTheSideThatFailedAndEachMapApart) {
@@ -136,7 +148,9 @@ TEST(ComparePair, NamesTheSideThatFailedAndEachMapApart) {
     settings.allMaps = true;
     const std::string grey = test_files::dataPath("crafted/blocks-first.bmp");
     const Record unmapped = comparePair({grey, grey}, 0, nullptr, settings);
-    EXPECT_TRUE(unmapped.pass && unmapped.mapFailed && unmapped.map.empty());
+    EXPECT_TRUE(unmapped.pass && unmapped.map.empty());
+    EXPECT_EQ(unmapped.unwritten,
+              std::vector<std::string>{settings.maps + "/000001-blocks-first.bmp.png"});
     // Names stay inside the folder and differ by the pair's number.
     EXPECT_EQ(mapPath("m", 0, "../../etc/passwd"), "m/000001-passwd.png");
     EXPECT_EQ(mapPath("m", 41, "dir/a b\xff.bmp"), "m/000042-a_b_.bmp.png");

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "likeness-check/compare.h"
-#include "likeness-check/map_png.h"
+#include "likeness-check/png_file.h"
 #include "likeness/engine.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
@@ -93,7 +93,7 @@ std::string greyPNG(const std::string& name, int width, int height) {
     for (int i = 0; i < width * height; ++i)
         image->data[i] = static_cast<std::uint8_t>(i * 7 % 253 ^ i / width);
     const std::string path = test_files::scratchPath(name);
-    EXPECT_TRUE(check::writePngMap(path, *image));
+    EXPECT_TRUE(check::writePng(path, *image));
     return path;
 }
 

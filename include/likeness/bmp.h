@@ -29,7 +29,8 @@ int readBMPstream(std::FILE* stream, Image** out);
 // Writes the image as an uncompressed file with a 40-byte Windows header: 8-bit images with a
 // grey palette, 24-bit images without one. Returns 0 when the whole file was written, 1 for an
 // image of another depth or without pixels, a file beyond the 4 GiB the size field can state
-// (in these cases no file is created), a file that cannot be opened or a failed write.
+// (in these cases no file is created), a file that cannot be opened or a failed write: the file
+// is written whole or not at all (see writeWholeFile), and an earlier file at path stays then.
 int writeBMPfile(const char* path, const Image* image);
 
 // The same into an open stream, which the caller flushes and closes.

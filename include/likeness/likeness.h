@@ -67,7 +67,8 @@ double meanSSIM(const Image* first, const Image* second, double* scores = nullpt
 
 // An 8-bit image of the given size with every block filled with the grey level of its score,
 // round(255 s), s clamped to 0..1 first, so that negative scores are as dark as unrelated
-// blocks; scores holds one score a block, in row order. nullptr when memory is exhausted.
+// blocks, and a not-a-number (a block left out) white; scores holds one score a block, in row
+// order. nullptr when memory is exhausted.
 ImagePtr blockMap(int width, int height, const std::vector<double>& scores);
 
 }  // namespace likeness

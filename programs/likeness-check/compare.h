@@ -24,7 +24,10 @@ struct Settings {
     Thresholds thresholds;
     bool luma = false;
     std::string maps;      // the folder for maps; none when empty
-    bool allMaps = false;  // a map for every compared pair, not only those that fail
+    std::string diffs;     // the folder for difference pictures; none when empty
+    bool allMaps = false;  // a map and a difference picture for every compared pair, not only
+                           // for those that fail
+    std::string html;      // the HTML report's folder, for the pictures of pairs that fail
 };
 
 // Compares the pair, number index in the input (which names its map). A first image read once
@@ -33,8 +36,12 @@ struct Settings {
 Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
                    const Settings& settings);
 
-// Where the map of the pair number index goes: a name in the folder made of the index and the
-// second file's name, so that no two pairs share one and no path leaves the folder.
+// The name of the pair number index's files: made of the index and the second file's name, so
+// that no two pairs share one, and of plain characters alone, so that no path leaves its folder
+// and a link needs no escaping.
+std::string pairName(std::size_t index, const std::string& second);
+
+// Where the map of the pair number index goes in folder.
 std::string mapPath(const std::string& folder, std::size_t index, const std::string& second);
 
 }  // namespace likeness::check

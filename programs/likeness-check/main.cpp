@@ -1,7 +1,9 @@
 // likeness-check: compares many pairs of grey images as likeness does, on several threads, and
-// gives each pair a verdict, its worst block and, for CI, JSON Lines, CSV, JUnit XML and maps.
+// gives each pair a verdict, its worst block and, for CI, JSON Lines, CSV, JUnit XML, maps,
+// pictures of the difference and an HTML report.
 #include <malloc.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -9,12 +11,14 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "likeness-check/compare.h"
 #include "likeness-check/options.h"
 #include "likeness-check/output.h"
 #include "likeness-check/pairs.h"
+#include "likeness-check/progress.h"
 #include "likeness-check/runner.h"
 
 namespace {
@@ -51,23 +55,61 @@ std::FILE* openPairList(const std::string& name) {
 // What the whole run came to, from the records and whether anything could not be written.
 struct Outcome {
     Tally tally;
-    std::vector<Record> records;  // kept only for the JUnit report
+    std::vector<Record> records;  // kept only for the JUnit and HTML reports
     bool troubled = false;
 };
 
-void emit(const Options& options, const Record& record, Outcome* outcome) {
-    outcome->tally.count(record);
-    writeRecord(stdout, options.format, record);
-    if (record.mapFailed) {
-        std::fprintf(stderr, "likeness-check: cannot write the map of %s\n", record.second.c_str());
-        outcome->troubled = true;
-    }
-    if (!options.junit.empty()) outcome->records.push_back(record);
+// What one run is doing: its options, what it has come to, and its progress line on a terminal.
+struct Run {
+    const Options& options;
+    Outcome outcome;
+    std::optional<Progress> progress;
+    bool recordsOnTerminal = false;  // standard output goes to a terminal too
+};
+
+void complain(Run* run, const std::string& message) {
+    if (run->progress) run->progress->clear();
+    std::fprintf(stderr, "likeness-check: %s\n", message.c_str());
 }
 
-// Runs every pair from source, with first read once for all of them when given.
-Outcome run(const Options& options, PairSource& source, const Loaded* first) {
-    Outcome outcome;
+void emit(Run* run, const Record& record) {
+    Outcome& outcome = run->outcome;
+    outcome.tally.count(record);
+    // A record starts where the progress line stood; the line is drawn again below it.
+    if (run->progress && run->recordsOnTerminal) run->progress->clear();
+    writeRecord(stdout, run->options.format, record);
+    for (const std::string& path : record.unwritten) {
+        complain(run, "cannot write " + path);
+        outcome.troubled = true;
+    }
+    if (!run->options.junit.empty() || !run->options.settings.html.empty())
+        outcome.records.push_back(record);
+    if (run->progress) run->progress->step();
+}
+
+// Writes the reports of the whole run.
+void report(Run* run) {
+    const Options& options = run->options;
+    Outcome& outcome = run->outcome;
+    if (!options.junit.empty() && !writeJUnit(options.junit, outcome.records, outcome.tally)) {
+        complain(run, "cannot write " + options.junit);
+        outcome.troubled = true;
+    }
+    const std::string& html = options.settings.html;
+    if (!html.empty() &&
+        !writeHtml(html, outcome.records, outcome.tally, options.settings.thresholds)) {
+        complain(run, "cannot write " + html + "/index.html");
+        outcome.troubled = true;
+    }
+}
+
+// Runs every pair from source, total of them (0: not known), with first read once for all of
+// them when given.
+Outcome run(const Options& options, PairSource& source, std::size_t total, const Loaded* first) {
+    Run run{options, {}, {}};
+    // A terminal shows the progress; a CI log, a file or a pipe keeps only the records.
+    if (isatty(fileno(stderr))) run.progress.emplace(stderr, total);
+    run.recordsOnTerminal = isatty(fileno(stdout)) != 0;
     const unsigned jobs = options.jobs > 0 ? options.jobs : availableProcessors();
     writeHeader(stdout, options.format);
     runPairs(
@@ -75,14 +117,12 @@ Outcome run(const Options& options, PairSource& source, const Loaded* first) {
         [&](const Pair& pair, std::size_t index) {
             return comparePair(pair, index, first, options.settings);
         },
-        [&](const Record& record) { emit(options, record, &outcome); });
-    writeSummary(stdout, options.format, outcome.tally);
-    if (!options.junit.empty() && !writeJUnit(options.junit, outcome.records, outcome.tally)) {
-        std::fprintf(stderr, "likeness-check: cannot write %s\n", options.junit.c_str());
-        outcome.troubled = true;
-    }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) outcome.troubled = true;
-    return outcome;
+        [&](const Record& record) { emit(&run, record); });
+    if (run.progress) run.progress->clear();
+    writeSummary(stdout, options.format, run.outcome.tally);
+    report(&run);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) run.outcome.troubled = true;
+    return std::move(run.outcome);
 }
 
 int status(const Outcome& outcome) {
@@ -101,7 +141,7 @@ int runCommandLine(const Options& options) {
             if (stream != stdin) std::fclose(stream);
             return usageError("no pairs in the pair list " + options.pairs);
         }
-        Outcome outcome = run(options, list, nullptr);
+        Outcome outcome = run(options, list, 0, nullptr);
         if (list.failed()) {
             std::fprintf(stderr, "likeness-check: the pair list could not be read to its end\n");
             outcome.troubled = true;
@@ -116,12 +156,12 @@ int runCommandLine(const Options& options) {
         if (pairs.empty())
             return usageError("no image files in " + firstPath + " or " + options.paths[1]);
         PairVector source(std::move(pairs));
-        return status(run(options, source, nullptr));
+        return status(run(options, source, source.size(), nullptr));
     }
     const std::vector<std::string> seconds(options.paths.begin() + 1, options.paths.end());
     PairVector source(pairsWithFirst(firstPath, seconds));
     const Loaded first = loadImage(firstPath);
-    return status(run(options, source, &first));
+    return status(run(options, source, source.size(), &first));
 }
 
 // Each pair's images are freed just before the next pair's are made. By default the C library
@@ -134,10 +174,19 @@ void keepFreedImageMemory() {
 #endif
 }
 
-bool makeMapFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    return isFolder(folder);
+// Makes the folders the options name for the files they write; false, with the reason on
+// standard error, when one cannot be made.
+bool makeFolders(const Settings& settings) {
+    for (const std::string* folder : {&settings.maps, &settings.diffs, &settings.html}) {
+        if (folder->empty()) continue;
+        std::error_code error;
+        std::filesystem::create_directories(*folder, error);
+        if (!isFolder(*folder)) {
+            std::fprintf(stderr, "likeness-check: cannot make the folder %s\n", folder->c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -154,11 +203,7 @@ int main(int argc, char** argv) {
         std::puts("likeness-check " LIKENESS_VERSION);
         return std::fflush(stdout) == 0 ? kAllPassed : kTrouble;
     }
-    if (!options.settings.maps.empty() && !makeMapFolder(options.settings.maps)) {
-        std::fprintf(stderr, "likeness-check: cannot make the folder %s\n",
-                     options.settings.maps.c_str());
-        return kTrouble;
-    }
+    if (!makeFolders(options.settings)) return kTrouble;
     keepFreedImageMemory();
     return runCommandLine(options);
 }

@@ -19,7 +19,10 @@ const char kUsage[] =
     "  --format F       text (default), json (JSON Lines) or csv\n"
     "  --junit FILE     also write a JUnit XML report to FILE\n"
     "  --maps DIR       write the block map of every pair that fails into DIR, as PNG\n"
-    "  --all-maps       with --maps, a map for every compared pair\n"
+    "  --diffs DIR      write a picture of the difference of every pair that fails into\n"
+    "                   DIR: the second image, light grey, its failing blocks in red\n"
+    "  --all-maps       with --maps or --diffs, one for every compared pair\n"
+    "  --html DIR       write an HTML report, DIR/index.html, with the pictures it shows\n"
     "  --jobs N         pairs compared at once (default: the processors available)\n"
     "  --luma           compare colour images by their luma instead of refusing them\n"
     "  --help           print this text and exit\n"
@@ -76,8 +79,12 @@ std::string applyValue(std::string_view name, const char* value, Options* option
         if (!parseJobs(value, &options->jobs)) return "bad job count: '" + std::string(value) + "'";
     } else if (name == "--junit") {
         options->junit = value;
-    } else if (name == "--maps") {
-        options->settings.maps = value;
+    } else if (name == "--maps" || name == "--diffs" || name == "--html") {
+        std::string& folder = name == "--maps"    ? options->settings.maps
+                              : name == "--diffs" ? options->settings.diffs
+                                                  : options->settings.html;
+        if (*value == '\0') return "an empty folder name";
+        folder = value;
     } else {
         options->pairList = true;
         options->pairs = value;
@@ -86,8 +93,8 @@ std::string applyValue(std::string_view name, const char* value, Options* option
 }
 
 bool takesValue(std::string_view name) {
-    for (const char* option :
-         {"--min-mean", "--min-block", "--format", "--junit", "--maps", "--jobs", "--pairs"}) {
+    for (const char* option : {"--min-mean", "--min-block", "--format", "--junit", "--maps",
+                               "--diffs", "--html", "--jobs", "--pairs"}) {
         if (name == option) return true;
     }
     return false;
@@ -133,8 +140,9 @@ std::string parseOptions(int argc, char** argv, Options* options) {
         }
     }
     options->paths.assign(argv + i, argv + argc);
-    if (options->settings.allMaps && options->settings.maps.empty())
-        return "--all-maps needs --maps";
+    if (options->settings.allMaps && options->settings.maps.empty() &&
+        options->settings.diffs.empty())
+        return "--all-maps needs --maps or --diffs";
     return "";
 }
 

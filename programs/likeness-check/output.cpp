@@ -50,13 +50,14 @@ enum Column {
     kBelow,
     kPass,
     kMap,
+    kDiff,
     kError,
     kCode,
     kColumns
 };
-constexpr const char* kColumnNames[kColumns] = {"first",   "second",  "ssim",       "blocks",
-                                                "worst_x", "worst_y", "worst_ssim", "below",
-                                                "pass",    "map",     "error",      "code"};
+constexpr const char* kColumnNames[kColumns] = {
+    "first", "second", "ssim", "blocks", "worst_x", "worst_y", "worst_ssim",
+    "below", "pass",   "map",  "diff",   "error",   "code"};
 
 // The fields of a record, one a column; those that do not apply are null.
 std::vector<Field> fieldsOf(const Record& r) {
@@ -65,6 +66,7 @@ std::vector<Field> fieldsOf(const Record& r) {
     fields[kSecond] = textField(r.second);
     fields[kPass] = {r.pass ? "true" : "false"};
     if (!r.map.empty()) fields[kMap] = textField(r.map);
+    if (!r.diff.empty()) fields[kDiff] = textField(r.diff);
     if (unreadable(r)) fields[kCode] = integerField(r.code);
     if (r.problem != Problem::kNone) {
         fields[kError] = textField(problemWords(r.problem));
@@ -151,6 +153,7 @@ void writeText(std::FILE* out, const Record& r) {
                  textOf("%f", r.mean).c_str(), r.blocks, worst.c_str(), where.c_str(), r.below,
                  r.first.c_str(), r.second.c_str());
     if (!r.map.empty()) std::fprintf(out, "  map %s", r.map.c_str());
+    if (!r.diff.empty()) std::fprintf(out, "  diff %s", r.diff.c_str());
     std::fputc('\n', out);
 }
 
@@ -170,6 +173,33 @@ std::string validUtf8(const std::string& bytes) {
     const std::string quoted =
         Json(bytes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     return Json::parse(quoted).get<std::string>();
+}
+
+std::string markupText(const std::string& bytes) {
+    const std::string text = validUtf8(bytes);
+    std::string escaped;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (text.compare(i, 3, "\xEF\xBF\xBE") == 0 || text.compare(i, 3, "\xEF\xBF\xBF") == 0) {
+            escaped += "\xEF\xBF\xBD";
+            i += 2;
+        } else if (c == '&')
+            escaped += "&amp;";
+        else if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else if (c == '"')
+            escaped += "&quot;";
+        // Attribute values lose raw tabs and line breaks to spaces; references keep them.
+        else if (c == '\t' || c == '\n' || c == '\r')
+            escaped += "&#" + std::to_string(c) + ";";
+        else if (c < 0x20)
+            escaped += "\xEF\xBF\xBD";
+        else
+            escaped += text[i];
+    }
+    return escaped;
 }
 
 std::string shortestDecimal(double value) {

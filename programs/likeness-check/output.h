@@ -31,8 +31,20 @@ void writeSummary(std::FILE* out, Format format, const Tally& tally);
 // short, an error for one that could not be compared. False when the file cannot be written.
 bool writeJUnit(const std::string& path, const std::vector<Record>& records, const Tally& tally);
 
+// The HTML report of every record, written whole into folder/index.html, which shows the pictures
+// that comparePair wrote there: a summary, one row a pair (those that failed first, the lowest
+// worst block first, then those not compared, then those that passed), and each failed pair's
+// pictures. False when the file cannot be written.
+bool writeHtml(const std::string& folder, const std::vector<Record>& records, const Tally& tally,
+               const Thresholds& thresholds);
+
 // The bytes as UTF-8: each byte that is not part of a well-formed sequence becomes U+FFFD.
 std::string validUtf8(const std::string& bytes);
+
+// Text fit for an XML or HTML attribute in double quotes, or an element: valid UTF-8 with the
+// markup characters escaped and the characters XML 1.0 forbids (most control characters, U+FFFE,
+// U+FFFF) replaced by U+FFFD.
+std::string markupText(const std::string& bytes);
 
 // The shortest decimal that reads back as the same double.
 std::string shortestDecimal(double value);

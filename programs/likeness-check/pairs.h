@@ -23,6 +23,7 @@ class PairVector : public PairSource {
   public:
     explicit PairVector(std::vector<Pair> pairs) : pairs_(std::move(pairs)) {}
     bool next(Pair* pair) override;
+    std::size_t size() const { return pairs_.size(); }
 
   private:
     std::vector<Pair> pairs_;

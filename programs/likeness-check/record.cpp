@@ -50,6 +50,7 @@ void judge(const Comparison& comparison, const Thresholds& thresholds, Record* r
     };
     record->mean = comparison.mean;
     record->ignored = comparison.ignored;
+    record->windowSize = comparison.windows.size;
     record->blocks = scores.size() - comparison.ignored;
     std::optional<std::size_t> worst;
     for (std::size_t i = 0; i < scores.size(); ++i) {

@@ -55,8 +55,15 @@ struct Record {
     int worstY = 0;
     std::size_t below = 0;  // blocks under Thresholds::minBlock
     bool pass = false;
-    std::string map;         // the path of the map written for this pair, if any
-    bool mapFailed = false;  // a map was due but could not be written
+    int width = 0;  // the pair's sides, once compared
+    int height = 0;
+    int windowSize = 0;  // the side of the metric's windows
+    std::string map;     // the path of the map written for this pair, if any
+    std::string diff;    // the path of its difference picture, if any
+    // The name in the HTML report's folder that the pair's pictures there begin with
+    // (NAME-first.png, NAME-second.png, NAME-diff.png); empty when it has none.
+    std::string shown;
+    std::vector<std::string> unwritten;  // files due for this pair that could not be written
 };
 
 // Whether a file of the pair could not be read, so that the record carries the reader's code.

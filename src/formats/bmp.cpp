@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formats/reading.h"
+#include "likeness/whole_file.h"
 
 namespace likeness {
 
@@ -488,12 +489,9 @@ int writeBMPstream(std::FILE* stream, const Image* image) {
 int writeBMPfile(const char* path, const Image* image) {
     WrittenLayout layout;
     if (!planWrite(image, &layout)) return 1;  // before a file is created
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) return 1;
-    int result = writeBMPstream(file, image);
-    // A full disk often shows only when the buffer is flushed on closing.
-    if (std::fclose(file) != 0) result = 1;
-    return result;
+    const bool written =
+        writeWholeFile(path, [image](std::FILE* file) { return writeBMPstream(file, image) == 0; });
+    return written ? 0 : 1;
 }
 
 int fwriteWORD(unsigned value, std::FILE* stream) {

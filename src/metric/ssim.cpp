@@ -58,8 +58,9 @@ BlockSums blockSums(const std::uint8_t* first, std::ptrdiff_t firstStride,
     return sums;
 }
 
-// The grey level of a block score in a map.
+// The grey level of a block score in a map; a block left out, which has no score, is white.
 int mapLevel(double score) {
+    if (std::isnan(score)) return 255;
     return static_cast<int>(std::lround(255.0 * std::clamp(score, 0.0, 1.0)));
 }
 
