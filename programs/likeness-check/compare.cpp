@@ -19,6 +19,7 @@ void score(const Comparison& comparison, std::size_t index, const Settings& sett
            Record* record) {
     const std::vector<double>& scores = comparison.scores;
     judge(comparison, settings.thresholds, record);
+    if (settings.colour) record->channels = comparison.channels;
     if (settings.maps.empty() || scores.empty() || (record->pass && !settings.allMaps)) return;
     const std::string path = mapPath(settings.maps, index, record->second);
     ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
@@ -42,9 +43,23 @@ Problem problemOf(const Comparison& comparison) {
             return Problem::kSizesDiffer;
         case kPairNotDivisible:
             return Problem::kNotDivisible;
+        case kMaskSizeDiffers:
+            return Problem::kMaskSize;
         default:
             return Problem::kNone;
     }
+}
+
+// Adds the mask to those left out; false, with the record's problem, when it could not be read.
+bool addMask(const Mask& mask, Ignored* ignored, Record* record) {
+    if (mask.code < 0) {
+        record->problem =
+            mask.code == kOutOfMemory ? Problem::kOutOfMemory : Problem::kCannotReadMask;
+        record->code = mask.code;
+        return false;
+    }
+    ignored->masks.push_back(mask.leftOut.get());
+    return true;
 }
 
 void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const Settings& settings,
@@ -58,7 +73,15 @@ void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const
     CompareOptions options;
     options.limits = limitsFromEnvironment();
     options.luma = settings.luma;
+    options.colour = settings.colour;
     options.blockScores = true;
+    options.ignored.rectangles = settings.ignore;
+    if (settings.mask && !addMask(*settings.mask, &options.ignored, record)) return;
+    Mask own;
+    if (!pair.mask.empty()) {
+        own = loadMask(pair.mask);
+        if (!addMask(own, &options.ignored, record)) return;
+    }
     const Source firstSource =
         first != nullptr ? imageSource(first->image.get()) : fileSource(pair.first.c_str());
     const Comparison comparison = compare(firstSource, fileSource(pair.second.c_str()), options);

@@ -160,5 +160,8 @@ int main(int argc, char** argv) {
         return kTrouble;
     }
     keepFreedImageMemory();
+    // Read once for every pair; a mask that cannot be read is each pair's error.
+    if (!options.mask.empty())
+        options.settings.mask = std::make_shared<const Mask>(loadMask(options.mask));
     return runCommandLine(options);
 }

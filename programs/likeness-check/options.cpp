@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -13,6 +14,7 @@ const char kUsage[] =
     "  or:  likeness-check [OPTION]... DIR1 DIR2         each image under DIR1 against DIR2's\n"
     "  or:  likeness-check [OPTION]... --pairs LIST      one pair a line, tab between (- stdin)\n"
     "Compares grey images by their mean SSIM over 8 x 8 blocks and gives each pair a verdict.\n"
+    "A third field in a LIST line names a mask for that pair. Alpha is not read.\n"
     "\n"
     "  --min-mean X     a pair passes only when its mean is at least X\n"
     "  --min-block X    a pair passes only when every block scores at least X\n"
@@ -22,6 +24,9 @@ const char kUsage[] =
     "  --all-maps       with --maps, a map for every compared pair\n"
     "  --jobs N         pairs compared at once (default: the processors available)\n"
     "  --luma           compare colour images by their luma instead of refusing them\n"
+    "  --colour         score colour images channel by channel, each block by its lowest\n"
+    "  --ignore X,Y,W,H leave out the blocks that touch this rectangle (repeatable)\n"
+    "  --mask FILE      leave out the blocks that touch a black pixel of FILE\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -50,6 +55,30 @@ bool parseJobs(const char* text, unsigned* out) {
     return true;
 }
 
+// One side or place of a rectangle: decimal digits alone, within an int.
+bool parseCoordinate(std::string_view text, int* out) {
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    const long long value = std::stoll(std::string(text));
+    if (value > INT32_MAX) return false;
+    *out = static_cast<int>(value);
+    return true;
+}
+
+// X,Y,W,H with W and H at least 1.
+bool parseRectangle(std::string_view text, Rectangle* out) {
+    int values[4] = {};
+    for (int& value : values) {
+        const std::size_t comma = text.find(',');
+        if (!parseCoordinate(text.substr(0, comma), &value)) return false;
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if ((comma == std::string_view::npos) != (&value == &values[3])) return false;
+    }
+    *out = {values[0], values[1], values[2], values[3]};
+    return out->width > 0 && out->height > 0;
+}
+
 bool parseFormat(std::string_view text, Format* out) {
     if (text == "text")
         *out = Format::kText;
@@ -74,6 +103,13 @@ std::string applyValue(std::string_view name, const char* value, Options* option
             return "unknown format: '" + std::string(value) + "'";
     } else if (name == "--jobs") {
         if (!parseJobs(value, &options->jobs)) return "bad job count: '" + std::string(value) + "'";
+    } else if (name == "--ignore") {
+        Rectangle rectangle;
+        if (!parseRectangle(value, &rectangle))
+            return "not a rectangle X,Y,W,H: '" + std::string(value) + "'";
+        options->settings.ignore.push_back(rectangle);
+    } else if (name == "--mask") {
+        options->mask = value;
     } else if (name == "--junit") {
         options->junit = value;
     } else if (name == "--maps") {
@@ -86,8 +122,8 @@ std::string applyValue(std::string_view name, const char* value, Options* option
 }
 
 bool takesValue(std::string_view name) {
-    for (const char* option :
-         {"--min-mean", "--min-block", "--format", "--junit", "--maps", "--jobs", "--pairs"}) {
+    for (const char* option : {"--min-mean", "--min-block", "--format", "--junit", "--maps",
+                               "--jobs", "--pairs", "--ignore", "--mask"}) {
         if (name == option) return true;
     }
     return false;
@@ -99,6 +135,8 @@ bool applyFlag(std::string_view name, Options* options) {
         options->settings.allMaps = true;
     else if (name == "--luma")
         options->settings.luma = true;
+    else if (name == "--colour")
+        options->settings.colour = true;
     else if (name == "--help")
         options->help = true;
     else if (name == "--version")
@@ -135,6 +173,8 @@ std::string parseOptions(int argc, char** argv, Options* options) {
     options->paths.assign(argv + i, argv + argc);
     if (options->settings.allMaps && options->settings.maps.empty())
         return "--all-maps needs --maps";
+    if (options->settings.colour && options->settings.luma)
+        return "--colour and --luma exclude each other";
     return "";
 }
 

@@ -101,14 +101,20 @@ bool PairList::next(Pair* pair) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const std::size_t tab = line.find('\t');
+    const std::size_t maskTab = tab == std::string_view::npos ? tab : line.find('\t', tab + 1);
+    const std::size_t end = maskTab == std::string_view::npos ? line.size() : maskTab;
     // A zero byte would cut the path short when it is opened.
-    if (tab == std::string_view::npos || tab == 0 || tab + 1 == line.size() ||
-        line.find('\t', tab + 1) != std::string_view::npos ||
+    if (tab == std::string_view::npos || tab == 0 || tab + 1 == end ||
+        (maskTab != std::string_view::npos &&
+         (maskTab + 1 == line.size() || line.find('\t', maskTab + 1) != std::string_view::npos)) ||
         line.find('\0') != std::string_view::npos) {
         *pair = malformed(line);
         return true;
     }
-    *pair = {std::string(line.substr(0, tab)), std::string(line.substr(tab + 1))};
+    const std::string_view mask =
+        maskTab == std::string_view::npos ? std::string_view() : line.substr(maskTab + 1);
+    *pair = {std::string(line.substr(0, tab)), std::string(line.substr(tab + 1, end - tab - 1)),
+             Problem::kNone, std::string(mask)};
     return true;
 }
 
