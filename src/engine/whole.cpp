@@ -1,9 +1,14 @@
 #include "engine/whole.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,7 +23,9 @@ namespace {
 // blue each in a plane of its own; none for a colour picture that is to be compared as grey.
 struct Planes {
     ImagePtr owned;  // the picture read from its file
-    std::vector<std::vector<std::uint8_t>> made;
+    // Planes made for it, left unset until they are filled: a pass of zeros over each would cost
+    // as much as filling it.
+    std::vector<std::unique_ptr<std::uint8_t[]>> made;
     std::array<const std::uint8_t*, 3> channel{};
     int count = 0;
     int width = 0;
@@ -38,25 +45,25 @@ int readPicture(const Source& source, const ReadLimits& limits, Planes* planes,
     return result;
 }
 
-void usePlane(std::vector<std::uint8_t> levels, Planes* planes) {
-    planes->made.push_back(std::move(levels));
-    planes->channel.fill(planes->made.back().data());
+std::uint8_t* newPlane(std::size_t pixels, Planes* planes) {
+    planes->made.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(pixels));
+    return planes->made.back().get();
+}
+
+void useOnePlane(const std::uint8_t* levels, Planes* planes) {
+    planes->channel.fill(levels);
     planes->count = 1;
 }
 
-// Red, green and blue apart, unless every pixel is grey: then the grey levels serve all three.
-void splitChannels(const Image& image, Planes* planes) {
-    const auto pixels =
-        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    std::vector<std::uint8_t> grey(pixels);
+// Red, green and blue apart in one pass, which also tells whether every pixel is grey: then red
+// holds the grey levels and serves all three.
+void splitChannels(const Image& image, std::size_t pixels, Planes* planes) {
+    const std::array<std::uint8_t*, 3> channels{newPlane(pixels, planes), newPlane(pixels, planes),
+                                                newPlane(pixels, planes)};
     bool colour = false;
-    greyRow(image.data, grey.data(), pixels, &colour);
-    if (!colour) return usePlane(std::move(grey), planes);
-    planes->made.assign(3, std::vector<std::uint8_t>(pixels));
-    for (std::size_t i = 0; i < pixels; ++i) {
-        for (std::size_t c = 0; c < 3; ++c) planes->made[c][i] = image.data[3 * i + c];
-    }
-    for (std::size_t c = 0; c < 3; ++c) planes->channel[c] = planes->made[c].data();
+    channelRows(image.data, channels, pixels, &colour);
+    if (!colour) return useOnePlane(channels[0], planes);
+    std::copy(channels.begin(), channels.end(), planes->channel.begin());
     planes->count = 3;
 }
 
@@ -66,23 +73,20 @@ void takePlanes(const Image& image, const CompareOptions& options, Planes* plane
     planes->width = image.width;
     planes->height = image.height;
     const bool empty = image.width == 0 || image.height == 0;
-    if (image.depth == 8 && (image.data != nullptr || empty)) {
-        planes->channel.fill(image.data);
-        planes->count = 1;
-        return;
-    }
+    if (image.depth == 8 && (image.data != nullptr || empty))
+        return useOnePlane(image.data, planes);
     if (image.depth != 24 || image.data == nullptr || empty) return;
     const auto pixels =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    if (options.colour) return splitChannels(image, planes);
-    std::vector<std::uint8_t> grey(pixels);
+    if (options.colour) return splitChannels(image, pixels, planes);
+    std::uint8_t* grey = newPlane(pixels, planes);
     bool colour = false;
     if (options.luma) {
-        lumaRow(image.data, Pixels::kRedGreenBlue, grey.data(), pixels);
+        lumaRow(image.data, Pixels::kRedGreenBlue, grey, pixels);
     } else {
-        greyRow(image.data, grey.data(), pixels, &colour);
+        greyRow(image.data, grey, pixels, &colour);
     }
-    if (!colour) usePlane(std::move(grey), planes);
+    if (!colour) useOnePlane(grey, planes);
 }
 
 Comparison verdictOf(int verdict, int result) {
@@ -201,19 +205,56 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
     }
 }
 
-Comparison compareRead(const Source& first, const Source& second, const CompareOptions& options,
-                       int* reading) {
+// Pairs of files smaller than this are read one after the other: a thread costs more than it
+// saves on them.
+constexpr std::int64_t kTogetherBytes = std::int64_t{64} << 10;
+
+// Whether the second picture is read on a thread of its own while the first is read: for two
+// regular files, whose reading no order of opening could show (a pipe or stream is read only once
+// the first picture is known to be readable), of some size, with a second core to read on.
+bool readTogether(const Source& first, const Source& second) {
+    struct stat a {};
+    struct stat b {};
+    return first.path != nullptr && second.path != nullptr && stat(first.path, &a) == 0 &&
+           stat(second.path, &b) == 0 && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
+           std::int64_t{a.st_size} + b.st_size >= kTogetherBytes &&
+           std::thread::hardware_concurrency() >= 2;
+}
+
+// Reads a picture into planes: kReadOk or the reader's code, kOutOfMemory for planes that memory
+// cannot hold.
+int readPlanes(const Source& source, const CompareOptions& options, Planes* planes) {
+    try {
+        const Image* image = nullptr;
+        const int result = readPicture(source, options.limits, planes, &image);
+        if (result == kReadOk) takePlanes(*image, options, planes);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+}
+
+Comparison compareRead(const Source& first, const Source& second, const CompareOptions& options) {
     Planes a;
     Planes b;
-    const Image* image = nullptr;
-    int result = readPicture(first, options.limits, &a, &image);
+    int secondResult = kReadOk;
+    std::jthread reader;
+    if (readTogether(first, second)) {
+        try {
+            reader = std::jthread([&] { secondResult = readPlanes(second, options, &b); });
+        } catch (const std::system_error&) {
+            // Without a second thread the second picture is read after the first.
+        }
+    }
+    const bool together = reader.joinable();
+    int result = readPlanes(first, options, &a);
     if (result != kReadOk) return verdictOf(kFirstUnreadable, result);
-    takePlanes(*image, options, &a);
-    *reading = kSecondUnreadable;
-    result = readPicture(second, options.limits, &b, &image);
-    if (result != kReadOk) return verdictOf(kSecondUnreadable, result);
-    takePlanes(*image, options, &b);
-    *reading = kFirstUnreadable;
+    if (together) {
+        reader.join();
+    } else {
+        secondResult = readPlanes(second, options, &b);
+    }
+    if (secondResult != kReadOk) return verdictOf(kSecondUnreadable, secondResult);
     Comparison comparison = verdictOf(pairVerdict(a, b, options), kReadOk);
     comparison.firstWidth = a.width;
     comparison.firstHeight = a.height;
@@ -230,11 +271,12 @@ bool readsWhole(const CompareOptions& options) {
 }
 
 Comparison compareWhole(const Source& first, const Source& second, const CompareOptions& options) {
-    int reading = kFirstUnreadable;
     try {
-        return compareRead(first, second, options, &reading);
+        return compareRead(first, second, options);
     } catch (const std::bad_alloc&) {
-        return verdictOf(reading, kOutOfMemory);
+        // Memory for scoring, once both pictures are read, is the first's trouble, as in
+        // reading them a band at a time.
+        return verdictOf(kFirstUnreadable, kOutOfMemory);
     }
 }
 
