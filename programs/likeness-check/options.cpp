@@ -1,8 +1,8 @@
 #include "likeness-check/options.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -55,15 +55,13 @@ bool parseJobs(const char* text, unsigned* out) {
     return true;
 }
 
-// One side or place of a rectangle: decimal digits alone, within an int.
+// One side or place of a rectangle: decimal digits alone, within an int (from_chars would take
+// a minus sign).
 bool parseCoordinate(std::string_view text, int* out) {
-    if (text.empty() || text.size() > 10 ||
-        text.find_first_not_of("0123456789") != std::string_view::npos)
-        return false;
-    const long long value = std::stoll(std::string(text));
-    if (value > INT32_MAX) return false;
-    *out = static_cast<int>(value);
-    return true;
+    if (text.empty() || text[0] == '-') return false;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, *out);
+    return error == std::errc() && stop == end;
 }
 
 // X,Y,W,H with W and H at least 1.
