@@ -132,7 +132,7 @@ TEST(CompareIgnoring, LeavesOutEveryBlockThatHoldsAnIgnoredPixel) {
 TEST(CompareByColour, ReadsLargeFilesAtOnceWithTheSameBitsAndVerdicts) {
     ImagePtr picture(createImage(256, 128, 24));
     for (int i = 0; i < 256 * 128 * 3; ++i)
-        picture->data[i] = static_cast<std::uint8_t>(i * i >> 5);
+        picture->data[i] = static_cast<std::uint8_t>(static_cast<unsigned>(i) * i >> 5);
     const std::string whole = test_files::scratchPath("large.bmp");
     ASSERT_EQ(writeBMPfile(whole.c_str(), picture.get()), 0);
     for (int i = 0; i < 256 * 128 * 3; i += 7) picture->data[i] ^= 0x11;
