@@ -3,11 +3,14 @@
 // released while files are read and blocks are scored.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,17 +121,47 @@ void raiseRefusal(const Comparison& comparison) {
         case kPairNotDivisible:
             throw py::value_error("likeness: the sides " + sidesText(comparison, false) +
                                   " are not multiples of " + std::to_string(kBlockSize));
+        case kMaskSizeDiffers:
+            throw py::value_error("likeness: the mask's shape is not the pictures' " +
+                                  sidesText(comparison, false));
         default:
             return;
     }
 }
 
+// A boolean array of the pixels left out (True), as the engine's 8-bit mask, copied compact.
+class ArrayMask {
+  public:
+    explicit ArrayMask(const py::buffer& buffer) {
+        const py::buffer_info info = buffer.request();
+        if (info.format != "?" || info.itemsize != 1 || info.ndim != 2) {
+            throw py::type_error("likeness: the mask is not a 2-D bool array (buffer format '" +
+                                 info.format + "', " + std::to_string(info.ndim) + " dimensions)");
+        }
+        if (info.shape[0] > INT32_MAX || info.shape[1] > INT32_MAX)
+            throw py::value_error("likeness: the mask is too large");
+        levels_.resize(static_cast<std::size_t>(info.shape[0] * info.shape[1]));
+        copyCompact(info, levels_.data());
+        image_ = Image{static_cast<int>(info.shape[1]), static_cast<int>(info.shape[0]), 8,
+                       levels_.data()};
+    }
+    const Image* image() const { return &image_; }
+
+  private:
+    std::vector<std::uint8_t> levels_;
+    Image image_{};
+};
+
 // Two arrays compared by the engine, with the interpreter free to run other threads meanwhile.
-Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores) {
+Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores,
+                         const std::optional<py::buffer>& mask, bool colour) {
     ArrayImage first(a, "first");
     ArrayImage second(b, "second");
+    std::optional<ArrayMask> leftOut;
     CompareOptions options;
     options.blockScores = blockScores;
+    options.colour = colour;
+    if (mask) options.ignored.masks.push_back(leftOut.emplace(*mask).image());
     Comparison comparison;
     {
         py::gil_scoped_release release;
@@ -138,8 +171,9 @@ Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockSco
     return comparison;
 }
 
-double ssim(const py::buffer& a, const py::buffer& b) {
-    return compareArrays(a, b, false).mean;
+double ssim(const py::buffer& a, const py::buffer& b, const std::optional<py::buffer>& mask,
+            bool colour) {
+    return compareArrays(a, b, false, mask, colour).mean;
 }
 
 py::array_t<double> scoresArray(const Comparison& comparison) {
@@ -149,8 +183,14 @@ py::array_t<double> scoresArray(const Comparison& comparison) {
     return scores;
 }
 
-py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b) {
-    return scoresArray(compareArrays(a, b, true));
+// Blocks left out score a not-a-number.
+py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b,
+                                const std::optional<py::buffer>& mask, bool colour) {
+    Comparison comparison = compareArrays(a, b, true, mask, colour);
+    for (std::size_t i = 0; i < comparison.leftOut.size(); ++i) {
+        if (comparison.leftOut[i]) comparison.scores[i] = std::nan("");
+    }
+    return scoresArray(comparison);
 }
 
 // (code, which, mean, scores) for two files compared as the programs compare them: the reader's
@@ -239,11 +279,14 @@ int writeBMP(const std::string& path, const py::buffer& buffer) {
 
 PYBIND11_MODULE(_core, module) {
     module.doc() = "The compiled part of likeness; use the functions of the likeness package.";
-    module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"),
+    module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"), py::arg("mask") = py::none(),
+               py::arg("colour") = false,
                "Mean block SSIM of two uint8 arrays, grey or of three equal channels, sides "
-               "multiples of 8.");
+               "multiples of 8; blocks touching a True pixel of mask left out.");
     module.def("block_scores", &likeness::blockScores, py::arg("a"), py::arg("b"),
-               "Every 8 x 8 block's SSIM, a float64 array of shape (height / 8, width / 8).");
+               py::arg("mask") = py::none(), py::arg("colour") = false,
+               "Every 8 x 8 block's SSIM, a float64 array of shape (height / 8, width / 8); NaN "
+               "for a block left out.");
     module.def("compare", &likeness::compareFiles, py::arg("first"), py::arg("second"),
                py::arg("blocks"),
                "(code, which, mean or errno, scores) of two image files (paths as bytes).");

@@ -15,10 +15,11 @@ import tempfile
 import termios
 import time
 import xml.etree.ElementTree as ElementTree
+import zlib
 
 CHECK, LIKENESS, LIKENESS_MAP, DATA, SHARD = [os.fsencode(a) for a in sys.argv[1:6]]
-KEYS = ["first", "second", "ssim", "blocks", "worst", "below", "pass", "map", "diff", "error",
-        "code"]
+KEYS = ["first", "second", "ssim", "channels", "blocks", "ignored", "worst", "below", "pass", "map",
+        "diff", "error", "code"]
 
 
 def run(*arguments, stdin=b"", cwd=None, env=None):
@@ -119,7 +120,7 @@ def check_folders_and_lists(folder):
     assert "missing second" in lines[2] and "missing first" in lines[3] and "sub/a.bmp" in lines[4]
     pairs = [crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")]
     lines = [b"\t".join(pairs if i % 3 else pairs[::-1]) for i in range(150)]
-    lines += [b"no tab", b"\t" + pairs[0], pairs[0] + b"\t", b"a\tb\tc", b"a\t\tc"]
+    lines += [b"no tab", b"\t" + pairs[0], pairs[0] + b"\t", b"a\tb\tc\td", b"a\t\tc"]
     out, _, status = run(b"--jobs", b"9", b"--format", b"json", b"--pairs", b"-",
                          stdin=b"\n".join(lines) + b"\n")
     got = records(out)
@@ -127,7 +128,7 @@ def check_folders_and_lists(folder):
     path = pairs[0].decode()
     assert status == 2 and [(r["first"], r["second"], r["error"]) for r in got[150:]] == [
         (*paths, "malformed line")
-        for paths in (("no tab", ""), ("", path), (path, ""), ("a", "b\tc"), ("a", "\tc"))]
+        for paths in (("no tab", ""), ("", path), (path, ""), ("a", "b\tc\td"), ("a", "\tc"))]
     assert [r["first"].encode() for r in got[:150]] == [line.split(b"\t")[0] for line in lines[:150]]
     pair_list = os.path.join(folder, b"pairs.tsv")
     with open(pair_list, "wb") as stream:
@@ -147,8 +148,8 @@ def check_trouble(folder):
                            stdin=b"".join(a + b"\t" + b + b"\n" for a, b in pairs))
     got = records(out)
     assert (status, err) == (2, b"") and [r["error"] for r in got] == [None, "not divisible", None, None]
-    assert list(got[2].values()) == [empty.decode(), empty.decode(), None, 0, None, 0, True, None,
-                                     None, None, None], got[2]
+    assert list(got[2].values()) == [empty.decode(), empty.decode(), None, None, 0, 0, None, 0, True,
+                                     None, None, None, None], got[2]
     assert sorted(os.listdir(maps)) == [os.path.basename(got[i]["map"]).encode() for i in (0, 3)]
     check_junit(junit, 4, 1, 1)
     blocked = os.path.join(folder, b"blocked")
@@ -188,8 +189,71 @@ def check_slow_pipe(folder):
         assert child.returncode == 0 and records(out)[0]["ssim"] == 1, (name, out)
 
 
+def pgm(path, width, height, black):
+    """A grey PGM file, white but for the black pixels."""
+    levels = bytearray([255] * (width * height))
+    for x, y in black:
+        levels[y * width + x] = 0
+    with open(path, "wb") as stream:
+        stream.write(b"P5 %d %d 255\n" % (width, height) + levels)
+    return path
+
+
+def rgba_png(path, width, height, black):
+    """An RGBA PNG file of transparent white pixels but for the black ones, left opaque."""
+    rows = b""
+    for y in range(height):
+        rows += b"\0" + b"".join(b"\0\0\0\xff" if (x, y) in black else b"\xff\xff\xff\0"
+                                 for x in range(width))
+    chunk = lambda kind, data: (struct.pack(">I", len(data)) + kind + data +
+                                struct.pack(">I", zlib.crc32(kind + data)))
+    with open(path, "wb") as stream:
+        stream.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+                     + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    return path
+
+
+def check_ignored_and_colour(folder):
+    """Rectangles, masks in a file and in a pair list's third field, alpha unread; colour by channel."""
+    first, second = crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")
+    whole = records(run(b"--format=json", first, second)[0])[0]
+    assert (whole["worst"]["x"], whole["blocks"], whole["ignored"]) == (16, 6, 0)
+    # The worst block's corner pixel, by rectangle, by a PGM mask and by an RGBA PNG mask.
+    pixel = pgm(os.path.join(folder, b"pixel.pgm"), 24, 16, [(16, 7)])
+    png = rgba_png(os.path.join(folder, b"pixel.png"), 24, 16, [(16, 7)])
+    # (options, blocks ignored): rectangles clipped at the edge, overlapping ones counted once.
+    for options, ignored in (([b"--ignore", b"16,7,1,1"], 1), ([b"--mask", pixel], 1),
+                             ([b"--mask", png], 1),
+                             ([b"--ignore=17,7,99,9", b"--ignore", b"8,0,9,1"], 3)):
+        out, _, status = run(b"--format=json", b"--min-block", b"0", *options, first, second)
+        got = records(out)[0]
+        assert status == 0 and (got["blocks"], got["ignored"]) == (6 - ignored, ignored), got
+        assert got["worst"]["x"] != 16 and got["ssim"] != whole["ssim"], got
+    corner = pgm(os.path.join(folder, b"corner.pgm"), 24, 16, [(0, 0)])
+    small = pgm(os.path.join(folder, b"small.pgm"), 16, 16, [])
+    lines = [first + b"\t" + second + b"\t" + name for name in (corner, small, b"none.pgm")]
+    out, _, status = run(b"--format=csv", b"--mask", pixel, b"--pairs", b"-",
+                         stdin=b"\n".join([first + b"\t" + second] + lines) + b"\n")
+    rows = list(csv.DictReader(io.StringIO(out.decode(), newline="")))
+    assert status == 2 and [(r["ignored"], r["error"], r["code"]) for r in rows] == [
+        ("1", "", ""), ("2", "", ""), ("", "mask size", ""), ("", "cannot read mask", "-1")], rows
+    # Every pair of a run whose mask cannot be read.
+    out, _, status = run(b"--format=json", b"--mask", b"none.pgm", first, second, second, cwd=folder)
+    assert status == 2 and [r["error"] for r in records(out)] == ["cannot read mask"] * 2
+    colour = crafted(b"colour16x16.bmp")
+    out, _, status = run(b"--format=json", b"--colour", colour, colour, first)
+    got = records(out)
+    assert status == 2 and got[0]["channels"] == {"r": 1, "g": 1, "b": 1} and got[0]["ssim"] == 1
+    assert got[1]["error"] == "sizes differ" and got[1]["channels"] is None
+    out, _, _ = run(b"--format=csv", b"--colour", first, second)
+    row = next(csv.DictReader(io.StringIO(out.decode(), newline="")))
+    assert row["ssim_r"] == row["ssim_g"] == row["ssim_b"] == row["ssim"] == str(whole["ssim"])
+
+
 def check_usage_errors(folder):
-    for arguments in ([b"--bogus", b"a", b"b"], [b"--min-mean", b"x", b"a", b"b"], [b"a"],
+    for arguments in ([b"--colour", b"--luma", b"a", b"b"], [b"--ignore", b"0,0,0,1", b"a", b"b"],
+                      [b"--ignore", b"-1,0,1,1", b"a", b"b"], [b"--ignore", b"1,2,3", b"a", b"b"],
+                      [b"--mask"],[b"--bogus", b"a", b"b"], [b"--min-mean", b"x", b"a", b"b"], [b"a"],
                       [b"--jobs", b"0", b"a", b"b"], [b"--pairs", folder], [b"--all-maps", b"a", b"b"],
                       [b"--pairs", os.path.join(folder, b"none.tsv")], [b"--pairs", b"-"]):
         out, err, status = run(*arguments)
@@ -213,6 +277,7 @@ def main():
         pair_list, out = check_folders_and_lists(folder)
         check_trouble(folder)
         check_slow_pipe(folder)
+        check_ignored_and_colour(folder)
         check_usage_errors(folder)
         check_sharding(pair_list, out)
         # Nothing was written outside --maps and --junit.

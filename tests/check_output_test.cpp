@@ -47,6 +47,31 @@ TEST(ParseOptions, TakesValuesEitherWayAndStopsAtTheFirstPath) {
     EXPECT_TRUE(shown.settings.maps.empty() && shown.settings.allMaps);
 }
 
+TEST(ParseOptions, TakesRectanglesMasksAndColour) {
+    Options options;
+    EXPECT_EQ(parse({"--ignore", "0,0,1,1", "--colour", "--ignore=2147483647,7,8,2147483647",
+                     "--mask", "m.png", "a", "b"},
+                    &options),
+              "");
+    ASSERT_EQ(options.settings.ignore.size(), 2u);
+    const Rectangle& second = options.settings.ignore[1];
+    EXPECT_EQ(std::vector({second.x, second.y, second.width, second.height}),
+              std::vector({2147483647, 7, 8, 2147483647}));
+    EXPECT_EQ(options.settings.ignore[0].width, 1);
+    EXPECT_TRUE(options.settings.colour);
+    EXPECT_EQ(options.mask, "m.png");
+    // Strict: four decimal numbers, sides at least 1, no sign, no space, nothing after.
+    for (const char* bad :
+         {"0,0,0,1", "0,0,1,0", "-1,0,1,1", "+1,0,1,1", "0,0,1", "0,0,1,1,", "0,0,1,1,1", "0,,1,1",
+          " 0,0,1,1", "0,0,1,1 ", "0x1,0,1,1", "0,0,2147483648,1", "0,0,99999999999,1", ""}) {
+        Options refused;
+        EXPECT_NE(parse({"--ignore", bad, "a", "b"}, &refused), "") << bad;
+    }
+    Options both;
+    EXPECT_EQ(parse({"--colour", "--luma", "a", "b"}, &both),
+              "--colour and --luma exclude each other");
+}
+
 TEST(ParseOptions, RefusesBadValuesAndUnknownOptions) {
     for (const std::vector<std::string>& words :
          std::vector<std::vector<std::string>>{{"--min-mean", "0.9x"},
@@ -102,12 +127,13 @@ Record compared() {
 TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     EXPECT_EQ(written(Format::kJson, compared()),
               "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
-              "\"ssim\":0.468295022370149,\"blocks\":12,\"worst\":{\"x\":16,\"y\":8,"
+              "\"ssim\":0.468295022370149,\"channels\":null,\"blocks\":12,\"ignored\":0,"
+              "\"worst\":{\"x\":16,\"y\":8,"
               "\"ssim\":-0.25},\"below\":2,\"pass\":false,\"map\":\"maps/000001-c.png\","
               "\"diff\":\"diffs/000001-c.png\",\"error\":null,\"code\":null}\n");
     EXPECT_EQ(written(Format::kCsv, compared()),
-              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,12,16,8,-0.25,2,false,"
-              "maps/000001-c.png,diffs/000001-c.png,,\r\n");
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,,,,12,0,16,8,-0.25,2,"
+              "false,maps/000001-c.png,diffs/000001-c.png,,\r\n");
     EXPECT_EQ(written(Format::kText, compared()),
               "FAIL   0.468295      12 -0.250000 16,8            2  a,\"b\".png  c\r\xff.png  map "
               "maps/000001-c.png  diff diffs/000001-c.png\n");
@@ -116,7 +142,7 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     unread.second = "s";
     unread.problem = Problem::kCannotReadSecond;
     unread.code = -30;
-    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,false,,,cannot read second,-30\r\n");
+    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,,,,,false,,,cannot read second,-30\r\n");
     EXPECT_EQ(written(Format::kText, unread),
               "ERROR cannot read second (code -30)" + std::string(18, ' ') + "f  s\n");
     // A compared pair without blocks has no mean and no worst block.
@@ -126,15 +152,43 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     empty.pass = true;
     EXPECT_EQ(
         written(Format::kJson, empty),
-        "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
+        "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"channels\":null,\"blocks\":0,"
+        "\"ignored\":0,\"worst\":null,"
         "\"below\":0,\"pass\":true,\"map\":null,\"diff\":null,\"error\":null,\"code\":null}\n");
-    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,0,,,,0,true,,,,\r\n");
+    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,,,,0,0,,,,0,true,,,,\r\n");
     unread.problem = Problem::kNotDivisible;
+    EXPECT_EQ(written(Format::kJson, unread),
+              "{\"first\":\"f\",\"second\":\"s\",\"ssim\":null,\"channels\":null,\"blocks\":null,"
+              "\"ignored\":null,\"worst\":null,"
+              "\"below\":null,\"pass\":false,\"map\":null,\"diff\":null,\"error\":\"not "
+              "divisible\",\"code\":null}\n");
+}
+
+TEST(WriteRecord, GivesEachChannelsMeanAndTheBlocksIgnored) {
+    Record record = compared();
+    record.channels = {0.5, 0.25, 1};
+    record.ignored = 3;
+    record.map.clear();
+    record.diff.clear();
     EXPECT_EQ(
-        written(Format::kJson, unread),
-        "{\"first\":\"f\",\"second\":\"s\",\"ssim\":null,\"blocks\":null,\"worst\":null,"
-        "\"below\":null,\"pass\":false,\"map\":null,\"diff\":null,\"error\":\"not divisible\","
-        "\"code\":null}\n");
+        written(Format::kJson, record),
+        "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
+        "\"ssim\":0.468295022370149,\"channels\":{\"r\":0.5,\"g\":0.25,\"b\":1},"
+        "\"blocks\":12,\"ignored\":3,\"worst\":{\"x\":16,\"y\":8,\"ssim\":-0.25},"
+        "\"below\":2,\"pass\":false,\"map\":null,\"diff\":null,\"error\":null,\"code\":null}\n");
+    EXPECT_EQ(written(Format::kCsv, record),
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,0.5,0.25,1,12,3,16,8,"
+              "-0.25,2,false,,,,\r\n");
+    EXPECT_EQ(
+        written(Format::kText, record),
+        "FAIL   0.468295      12 -0.250000 16,8            2  a,\"b\".png  c\r\xff.png  ignored 3"
+        "  r 0.500000 g 0.250000 b 1.000000\n");
+    // A mask that cannot be read carries the reader's code.
+    record.problem = Problem::kCannotReadMask;
+    record.code = -10;
+    EXPECT_EQ(
+        written(Format::kCsv, record),
+        "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",,,,,,,,,,,false,,,cannot read mask,-10\r\n");
 }
 
 TEST(ComparePair, NamesTheSideThatFailedAndEachMapApart) {

@@ -8,13 +8,16 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "likeness-check/compare.h"
 #include "likeness-check/pairs.h"
 #include "likeness-check/runner.h"
+#include "likeness/bmp.h"
 #include "likeness/read_result.h"
 #include "test_files.h"
 
@@ -72,10 +75,10 @@ TEST(Judge, PassesOnlyWhenEveryBoundIsMetAndNamesTheFirstWorstBlock) {
 
 using namespace std::string_literals;
 
-TEST(PairList, SplitsAtTheTabAndCallsEveryOtherLineMalformed) {
+TEST(PairList, SplitsAtTheTabsAndCallsEveryOtherLineMalformed) {
     const std::string text =
-        "a b.png\tc\"d.png\n-x.bmp\tCRLF.bmp\r\nno tab\n\tempty-first\nempty-second\t\n"
-        "one\ttwo\tthree\nzero\0byte\tx\n\nlast\tline"s;
+        "a b.png\tc\"d.png\n-x.bmp\tCRLF.bmp\tm ask.png\r\nno tab\n\tempty-first\nempty-second\t\n"
+        "one\ttwo\tthree\tfour\nempty\tmask\t\nzero\0byte\tx\n\nlast\tline"s;
     std::FILE* stream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
     std::vector<Pair> pairs;
     {
@@ -83,14 +86,16 @@ TEST(PairList, SplitsAtTheTabAndCallsEveryOtherLineMalformed) {
         for (Pair pair; list.next(&pair);) pairs.push_back(pair);
     }
     std::fclose(stream);
-    const std::vector<std::pair<std::string, std::string>> good{
-        {"a b.png", "c\"d.png"}, {"-x.bmp", "CRLF.bmp"}, {"last", "line"}};
-    ASSERT_EQ(pairs.size(), 9u);
-    for (std::size_t i : {0, 1, 8}) {
+    // (first, second, mask) of the good lines.
+    const std::vector<std::vector<std::string>> good{
+        {"a b.png", "c\"d.png", ""}, {"-x.bmp", "CRLF.bmp", "m ask.png"}, {"last", "line", ""}};
+    ASSERT_EQ(pairs.size(), 10u);
+    for (std::size_t i : {0, 1, 9}) {
         EXPECT_EQ(pairs[i].problem, Problem::kNone) << i;
-        EXPECT_EQ(std::pair(pairs[i].first, pairs[i].second), good[i == 8 ? 2 : i]);
+        EXPECT_EQ((std::vector{pairs[i].first, pairs[i].second, pairs[i].mask}),
+                  good[i == 9 ? 2 : i]);
     }
-    for (std::size_t i = 2; i < 8; ++i) EXPECT_EQ(pairs[i].problem, Problem::kMalformedLine) << i;
+    for (std::size_t i = 2; i < 9; ++i) EXPECT_EQ(pairs[i].problem, Problem::kMalformedLine) << i;
     EXPECT_EQ(pairs[2].first, "no tab");
 }
 
@@ -143,6 +148,91 @@ TEST(LoadImage, RefusesWhatIsNoFileAtOnceAndKeepsTheReadersCodes) {
     Settings luma;
     luma.luma = true;
     EXPECT_EQ(comparePair(pair, 0, nullptr, luma).mean, 1.0);
+}
+
+// A mask file of the given sides and depth, white but for the pixels given black and those given
+// nearly black (their last channel 1).
+std::string maskFile(const std::string& name, int width, int height, int depth,
+                     const std::vector<std::pair<int, int>>& black,
+                     const std::vector<std::pair<int, int>>& nearlyBlack = {}) {
+    const ImagePtr mask(createImage(width, height, depth));
+    const int bytes = depth / 8;
+    std::fill(mask->data, mask->data + bytes * width * height, 255);
+    for (const std::uint8_t last : {0, 1}) {
+        for (const auto& [x, y] : last == 0 ? black : nearlyBlack) {
+            std::uint8_t* pixel = mask->data + bytes * (y * width + x);
+            std::fill_n(pixel, bytes, 0);
+            pixel[bytes - 1] = last;
+        }
+    }
+    const std::string path = test_files::scratchPath(name);
+    EXPECT_EQ(writeBMPfile(path.c_str(), mask.get()), 0);
+    return path;
+}
+
+TEST(ComparePair, LeavesOutTheBlocksThatRectanglesAndMasksTouch) {
+    // 3 x 2 blocks; the third of the top row (16, 0) is the worst, the first (0, 0) the next.
+    const Pair pair{test_files::dataPath("crafted/blocks-first.bmp"),
+                    test_files::dataPath("crafted/blocks-second.bmp")};
+    const Record whole = comparePair(pair, 0, nullptr, {});
+    ASSERT_EQ(whole.worstX, 16);
+    Settings settings;
+    settings.thresholds.minBlock = whole.worst;
+    // A rectangle reaching past the picture's edge is clipped; its corner pixel touches one block.
+    settings.ignore = {{23, 7, 100, 1}};
+    const Record rectangle = comparePair(pair, 0, nullptr, settings);
+    EXPECT_EQ(rectangle.ignored, 1u);
+    EXPECT_EQ(rectangle.blocks, 5u);
+    EXPECT_NE(rectangle.worstX, 16);
+    EXPECT_GT(rectangle.worst, whole.worst);
+    EXPECT_EQ(rectangle.below, 0u);
+    EXPECT_NE(rectangle.mean, whole.mean);
+    // The same block left out by one black pixel of a grey mask or a colour one, with the pair's
+    // own mask added: a colour pixel with blue 1, or a grey level 1, is not black.
+    settings.ignore.clear();
+    settings.mask =
+        std::make_shared<Mask>(loadMask(maskFile("grey.bmp", 24, 16, 8, {}, {{0, 15}, {1, 15}})));
+    Pair masked = pair;
+    masked.mask = maskFile("colour.bmp", 24, 16, 24, {{17, 3}}, {{0, 0}, {9, 9}});
+    const Record both = comparePair(masked, 0, nullptr, settings);
+    EXPECT_EQ(std::tuple(both.ignored, both.worst, both.mean),
+              std::tuple(rectangle.ignored, rectangle.worst, rectangle.mean));
+    masked.mask = maskFile("black.bmp", 24, 16, 24, {{17, 3}, {0, 0}});
+    EXPECT_EQ(comparePair(masked, 0, nullptr, settings).ignored, 2u);
+    // A mask of another size, or one that cannot be read, is the pair's error.
+    masked.mask = maskFile("small.bmp", 16, 16, 8, {});
+    EXPECT_EQ(comparePair(masked, 0, nullptr, settings).problem, Problem::kMaskSize);
+    masked.mask = test_files::scratchPath("missing.bmp");
+    const Record unread = comparePair(masked, 0, nullptr, settings);
+    EXPECT_EQ(problemText(unread), "cannot read mask (code -1)");
+    settings.mask = std::make_shared<Mask>(loadMask(masked.mask));
+    EXPECT_EQ(comparePair(pair, 0, nullptr, settings).problem, Problem::kCannotReadMask);
+}
+
+TEST(ComparePair, ScoresColourByItsLowestChannelAndGreyAsToday) {
+    Settings colour;
+    colour.colour = true;
+    const std::string grey = test_files::dataPath("crafted/blocks-first.bmp");
+    const Pair greyPair{grey, test_files::dataPath("crafted/blocks-second.bmp")};
+    const Record today = comparePair(greyPair, 0, nullptr, {});
+    const Record channels = comparePair(greyPair, 0, nullptr, colour);
+    EXPECT_EQ(channels.mean, today.mean);
+    EXPECT_EQ(channels.channels, (std::array{today.mean, today.mean, today.mean}));
+    EXPECT_FALSE(today.channels);
+    // Each channel apart: the lowest of three is at most every channel's score.
+    const ImagePtr picture(createImage(16, 16, 24));
+    for (int i = 0; i < 16 * 16 * 3; ++i) picture->data[i] = static_cast<std::uint8_t>(i * 7);
+    const std::string first = test_files::scratchPath("colour-first.bmp");
+    ASSERT_EQ(writeBMPfile(first.c_str(), picture.get()), 0);
+    for (int i = 0; i < 16 * 16; ++i) picture->data[3 * i + 1] ^= 0x20;  // green alone changes
+    const std::string second = test_files::scratchPath("colour-second.bmp");
+    ASSERT_EQ(writeBMPfile(second.c_str(), picture.get()), 0);
+    const Record changed = comparePair({first, second}, 0, nullptr, colour);
+    ASSERT_TRUE(changed.channels);
+    EXPECT_EQ((*changed.channels)[0], 1.0);
+    EXPECT_EQ((*changed.channels)[2], 1.0);
+    EXPECT_LT((*changed.channels)[1], 1.0);
+    EXPECT_EQ(changed.mean, (*changed.channels)[1]);
 }
 
 TEST(RunPairs, EmitsInInputOrderWithFewRecordsWaiting) {

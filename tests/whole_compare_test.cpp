@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <numeric>
+#include <string>
+#include <tuple>
 
+#include "likeness/bmp.h"
 #include "likeness/engine.h"
 #include "likeness/likeness.h"
+#include "likeness/read_result.h"
+#include "test_files.h"
 
 namespace likeness {
 namespace {
@@ -118,6 +125,46 @@ TEST(CompareIgnoring, LeavesOutEveryBlockThatHoldsAnIgnoredPixel) {
     ImagePtr small(createImage(kSide, kSide - 8, 8));
     options.ignored = Ignored{{}, {small.get()}};
     EXPECT_EQ(compareHeld(*first, *second, options).verdict, kMaskSizeDiffers);
+}
+
+// Two large files are read at once, on two threads: the same scores as read one after the other
+// from streams, and each side's trouble named in the order of the pair.
+TEST(CompareByColour, ReadsLargeFilesAtOnceWithTheSameBitsAndVerdicts) {
+    ImagePtr picture(createImage(256, 128, 24));
+    for (int i = 0; i < 256 * 128 * 3; ++i)
+        picture->data[i] = static_cast<std::uint8_t>(static_cast<unsigned>(i) * i >> 5);
+    const std::string whole = test_files::scratchPath("large.bmp");
+    ASSERT_EQ(writeBMPfile(whole.c_str(), picture.get()), 0);
+    for (int i = 0; i < 256 * 128 * 3; i += 7) picture->data[i] ^= 0x11;
+    const std::string other = test_files::scratchPath("large-other.bmp");
+    ASSERT_EQ(writeBMPfile(other.c_str(), picture.get()), 0);
+    test_files::Bytes bytes = test_files::readBytes(whole);
+    const std::string cut = test_files::scratchPath("large-cut.bmp");
+    bytes.resize(bytes.size() - 1000);
+    std::ofstream(cut, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    CompareOptions options;
+    options.colour = true;
+    options.blockScores = true;
+    const Comparison got = compare(fileSource(whole.c_str()), fileSource(other.c_str()), options);
+    std::FILE* a = std::fopen(whole.c_str(), "rb");
+    std::FILE* b = std::fopen(other.c_str(), "rb");
+    const Comparison streamed = compare(streamSource(a), streamSource(b), options);
+    std::fclose(a);
+    std::fclose(b);
+    ASSERT_EQ(got.verdict, kPairOk);
+    EXPECT_LT(got.mean, 1.0);
+    EXPECT_EQ(got.scores, streamed.scores);
+    EXPECT_EQ(got.channels, streamed.channels);
+    for (const auto& [first, second, verdict] :
+         {std::tuple{cut, whole, kFirstUnreadable}, std::tuple{whole, cut, kSecondUnreadable},
+          std::tuple{cut, cut, kFirstUnreadable}}) {
+        const Comparison refused =
+            compare(fileSource(first.c_str()), fileSource(second.c_str()), options);
+        EXPECT_EQ(refused.verdict, verdict) << first << " " << second;
+        EXPECT_EQ(refused.readResult, kBadPixels);
+    }
 }
 
 }  // namespace

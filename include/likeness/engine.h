@@ -98,7 +98,9 @@ struct Comparison {
 // first has been found readable as far as its header. Files are read a band of rows at a time as
 // they are scored, both at once on two threads when the pair is large, and the scores are added in
 // order, so that the mean has the bits of reading both whole and scoring them with meanSSIM.
-// Another metric, colour or pixels left out take both pictures read whole instead. When
+// Another metric, colour or pixels left out take both pictures read whole instead, two large
+// regular files both at once on two threads (a pipe or stream still only once the first picture
+// is found readable; the verdict keeps its order). When
 // memory or a thread cannot be had, the picture being read is unreadable with kOutOfMemory; the
 // call never throws. A second thread may still be releasing its buffers for a moment after the
 // call returns; it uses nothing of the caller's by then.

@@ -72,6 +72,7 @@ void score(const Pair& pair, const Comparison& comparison, std::size_t index, co
     record->width = comparison.firstWidth;
     record->height = comparison.firstHeight;
     judge(comparison, settings.thresholds, record);
+    if (settings.colour) record->channels = comparison.channels;
     const std::vector<double> scores = scoresShown(comparison);
     if (scores.empty()) return;
     const bool drawn = !record->pass || settings.allMaps;
@@ -106,9 +107,23 @@ Problem problemOf(const Comparison& comparison) {
             return Problem::kSizesDiffer;
         case kPairNotDivisible:
             return Problem::kNotDivisible;
+        case kMaskSizeDiffers:
+            return Problem::kMaskSize;
         default:
             return Problem::kNone;
     }
+}
+
+// Adds the mask to those left out; false, with the record's problem, when it could not be read.
+bool addMask(const Mask& mask, Ignored* ignored, Record* record) {
+    if (mask.code < 0) {
+        record->problem =
+            mask.code == kOutOfMemory ? Problem::kOutOfMemory : Problem::kCannotReadMask;
+        record->code = mask.code;
+        return false;
+    }
+    ignored->masks.push_back(mask.leftOut.get());
+    return true;
 }
 
 void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const Settings& settings,
@@ -122,7 +137,15 @@ void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const
     CompareOptions options;
     options.limits = limitsFromEnvironment();
     options.luma = settings.luma;
+    options.colour = settings.colour;
     options.blockScores = true;
+    options.ignored.rectangles = settings.ignore;
+    if (settings.mask && !addMask(*settings.mask, &options.ignored, record)) return;
+    Mask own;
+    if (!pair.mask.empty()) {
+        own = loadMask(pair.mask);
+        if (!addMask(own, &options.ignored, record)) return;
+    }
     const Source firstSource =
         first != nullptr ? imageSource(first->image.get()) : fileSource(pair.first.c_str());
     const Comparison comparison = compare(firstSource, fileSource(pair.second.c_str()), options);

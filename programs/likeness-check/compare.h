@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "likeness-check/masks.h"
 #include "likeness-check/record.h"
 #include "likeness/image.h"
 
@@ -23,6 +26,10 @@ Loaded loadImage(const std::string& path);
 struct Settings {
     Thresholds thresholds;
     bool luma = false;
+    bool colour = false;  // scored channel by channel
+    // Left out of every pair: the rectangles, and the mask of --mask when one is given.
+    std::vector<Rectangle> ignore;
+    std::shared_ptr<const Mask> mask;
     std::string maps;      // the folder for maps; none when empty
     std::string diffs;     // the folder for difference pictures; none when empty
     bool allMaps = false;  // a map and a difference picture for every compared pair, not only

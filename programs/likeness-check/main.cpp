@@ -205,5 +205,8 @@ int main(int argc, char** argv) {
     }
     if (!makeFolders(options.settings)) return kTrouble;
     keepFreedImageMemory();
+    // Read once for every pair; a mask that cannot be read is each pair's error.
+    if (!options.mask.empty())
+        options.settings.mask = std::make_shared<const Mask>(loadMask(options.mask));
     return runCommandLine(options);
 }

@@ -1,6 +1,7 @@
 #include "likeness-check/options.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@ const char kUsage[] =
     "  or:  likeness-check [OPTION]... DIR1 DIR2         each image under DIR1 against DIR2's\n"
     "  or:  likeness-check [OPTION]... --pairs LIST      one pair a line, tab between (- stdin)\n"
     "Compares grey images by their mean SSIM over 8 x 8 blocks and gives each pair a verdict.\n"
+    "A third field in a LIST line names a mask for that pair. Alpha is not read.\n"
     "\n"
     "  --min-mean X     a pair passes only when its mean is at least X\n"
     "  --min-block X    a pair passes only when every block scores at least X\n"
@@ -25,6 +27,9 @@ const char kUsage[] =
     "  --html DIR       write an HTML report, DIR/index.html, with the pictures it shows\n"
     "  --jobs N         pairs compared at once (default: the processors available)\n"
     "  --luma           compare colour images by their luma instead of refusing them\n"
+    "  --colour         score colour images channel by channel, each block by its lowest\n"
+    "  --ignore X,Y,W,H leave out the blocks that touch this rectangle (repeatable)\n"
+    "  --mask FILE      leave out the blocks that touch a black pixel of FILE\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -53,6 +58,28 @@ bool parseJobs(const char* text, unsigned* out) {
     return true;
 }
 
+// One side or place of a rectangle: decimal digits alone, within an int (from_chars would take
+// a minus sign).
+bool parseCoordinate(std::string_view text, int* out) {
+    if (text.empty() || text[0] == '-') return false;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, *out);
+    return error == std::errc() && stop == end;
+}
+
+// X,Y,W,H with W and H at least 1.
+bool parseRectangle(std::string_view text, Rectangle* out) {
+    int values[4] = {};
+    for (int& value : values) {
+        const std::size_t comma = text.find(',');
+        if (!parseCoordinate(text.substr(0, comma), &value)) return false;
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if ((comma == std::string_view::npos) != (&value == &values[3])) return false;
+    }
+    *out = {values[0], values[1], values[2], values[3]};
+    return out->width > 0 && out->height > 0;
+}
+
 bool parseFormat(std::string_view text, Format* out) {
     if (text == "text")
         *out = Format::kText;
@@ -77,6 +104,13 @@ std::string applyValue(std::string_view name, const char* value, Options* option
             return "unknown format: '" + std::string(value) + "'";
     } else if (name == "--jobs") {
         if (!parseJobs(value, &options->jobs)) return "bad job count: '" + std::string(value) + "'";
+    } else if (name == "--ignore") {
+        Rectangle rectangle;
+        if (!parseRectangle(value, &rectangle))
+            return "not a rectangle X,Y,W,H: '" + std::string(value) + "'";
+        options->settings.ignore.push_back(rectangle);
+    } else if (name == "--mask") {
+        options->mask = value;
     } else if (name == "--junit") {
         options->junit = value;
     } else if (name == "--maps" || name == "--diffs" || name == "--html") {
@@ -94,7 +128,7 @@ std::string applyValue(std::string_view name, const char* value, Options* option
 
 bool takesValue(std::string_view name) {
     for (const char* option : {"--min-mean", "--min-block", "--format", "--junit", "--maps",
-                               "--diffs", "--html", "--jobs", "--pairs"}) {
+                               "--diffs", "--html", "--jobs", "--pairs", "--ignore", "--mask"}) {
         if (name == option) return true;
     }
     return false;
@@ -106,6 +140,8 @@ bool applyFlag(std::string_view name, Options* options) {
         options->settings.allMaps = true;
     else if (name == "--luma")
         options->settings.luma = true;
+    else if (name == "--colour")
+        options->settings.colour = true;
     else if (name == "--help")
         options->help = true;
     else if (name == "--version")
@@ -143,6 +179,8 @@ std::string parseOptions(int argc, char** argv, Options* options) {
     if (options->settings.allMaps && options->settings.maps.empty() &&
         options->settings.diffs.empty())
         return "--all-maps needs --maps or --diffs";
+    if (options->settings.colour && options->settings.luma)
+        return "--colour and --luma exclude each other";
     return "";
 }
 

@@ -14,6 +14,7 @@ struct Options {
     Settings settings;
     Format format = Format::kText;
     std::string junit;      // the JUnit report's path; none when empty
+    std::string mask;       // the mask of every pair; none when empty
     unsigned jobs = 0;      // 0: the processors the program may use
     bool pairList = false;  // pairs come from the list named by pairs
     std::string pairs;      // "-" for standard input

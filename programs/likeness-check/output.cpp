@@ -43,7 +43,11 @@ enum Column {
     kFirst,
     kSecond,
     kSsim,
+    kSsimR,
+    kSsimG,
+    kSsimB,
     kBlocks,
+    kIgnored,
     kWorstX,
     kWorstY,
     kWorstSsim,
@@ -56,8 +60,8 @@ enum Column {
     kColumns
 };
 constexpr const char* kColumnNames[kColumns] = {
-    "first", "second", "ssim", "blocks", "worst_x", "worst_y", "worst_ssim",
-    "below", "pass",   "map",  "diff",   "error",   "code"};
+    "first",   "second",     "ssim",  "ssim_r", "ssim_g", "ssim_b", "blocks", "ignored", "worst_x",
+    "worst_y", "worst_ssim", "below", "pass",   "map",    "diff",   "error",  "code"};
 
 // The fields of a record, one a column; those that do not apply are null.
 std::vector<Field> fieldsOf(const Record& r) {
@@ -74,6 +78,9 @@ std::vector<Field> fieldsOf(const Record& r) {
     }
     fields[kSsim] = numberField(r.mean);
     fields[kBlocks] = integerField(r.blocks);
+    fields[kIgnored] = integerField(r.ignored);
+    for (std::size_t c = 0; r.channels && c < 3; ++c)
+        fields[kSsimR + c] = numberField((*r.channels)[c]);
     fields[kBelow] = integerField(r.below);
     if (r.blocks > 0) {
         fields[kWorstX] = integerField(r.worstX);
@@ -97,23 +104,25 @@ void addMember(std::string* object, const char* key, const std::string& value) {
     object->append("\"").append(key).append("\":").append(value);
 }
 
-// The CSV columns' fields under the same names, but the worst block as one object (null
-// without blocks).
+// Three columns' fields as one object under the given keys; null when the first is null.
+std::string jsonObject(const std::vector<Field>& f, int column, const char* const (&keys)[3]) {
+    if (!f[column].value) return "null";
+    std::string object = "{";
+    for (int i = 0; i < 3; ++i) addMember(&object, keys[i], jsonValue(f[column + i]));
+    return object + "}";
+}
+
+// The CSV columns' fields under the same names, but each channel's mean as one object, and the
+// worst block as another (null without blocks).
 std::string jsonLine(const Record& r) {
     const std::vector<Field> f = fieldsOf(r);
-    std::string worst = "null";
-    if (f[kWorstX].value) {
-        worst = "{";
-        addMember(&worst, "x", jsonValue(f[kWorstX]));
-        addMember(&worst, "y", jsonValue(f[kWorstY]));
-        addMember(&worst, "ssim", jsonValue(f[kWorstSsim]));
-        worst.push_back('}');
-    }
     std::string line = "{";
     for (int column = kFirst; column < kColumns; ++column) {
-        if (column == kWorstX)
-            addMember(&line, "worst", worst);
-        else if (column != kWorstY && column != kWorstSsim)
+        if (column == kSsimR)
+            addMember(&line, "channels", jsonObject(f, kSsimR, {"r", "g", "b"}));
+        else if (column == kWorstX)
+            addMember(&line, "worst", jsonObject(f, kWorstX, {"x", "y", "ssim"}));
+        else if (column != kSsimG && column != kSsimB && column != kWorstY && column != kWorstSsim)
             addMember(&line, kColumnNames[column], jsonValue(f[column]));
     }
     return line + "}";
@@ -154,6 +163,10 @@ void writeText(std::FILE* out, const Record& r) {
                  r.first.c_str(), r.second.c_str());
     if (!r.map.empty()) std::fprintf(out, "  map %s", r.map.c_str());
     if (!r.diff.empty()) std::fprintf(out, "  diff %s", r.diff.c_str());
+    if (r.ignored > 0) std::fprintf(out, "  ignored %zu", r.ignored);
+    if (r.channels) {
+        std::fprintf(out, "  r %f g %f b %f", (*r.channels)[0], (*r.channels)[1], (*r.channels)[2]);
+    }
     std::fputc('\n', out);
 }
 

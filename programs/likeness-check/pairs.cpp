@@ -51,6 +51,17 @@ Pair malformed(std::string_view line) {
             Problem::kMalformedLine};
 }
 
+// The texts between the tabs of a line.
+std::vector<std::string_view> tabFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string_view::npos) return fields;
+        start = tab + 1;
+    }
+}
+
 }  // namespace
 
 bool PairVector::next(Pair* pair) {
@@ -100,15 +111,17 @@ bool PairList::next(Pair* pair) {
     std::string_view line(line_, static_cast<std::size_t>(read));
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::size_t tab = line.find('\t');
+    const std::vector<std::string_view> fields = tabFields(line);
+    const bool emptyField = std::any_of(fields.begin(), fields.end(),
+                                        [](std::string_view field) { return field.empty(); });
     // A zero byte would cut the path short when it is opened.
-    if (tab == std::string_view::npos || tab == 0 || tab + 1 == line.size() ||
-        line.find('\t', tab + 1) != std::string_view::npos ||
+    if (fields.size() < 2 || fields.size() > 3 || emptyField ||
         line.find('\0') != std::string_view::npos) {
         *pair = malformed(line);
         return true;
     }
-    *pair = {std::string(line.substr(0, tab)), std::string(line.substr(tab + 1))};
+    *pair = {std::string(fields[0]), std::string(fields[1]), Problem::kNone,
+             fields.size() == 3 ? std::string(fields[2]) : std::string()};
     return true;
 }
 

@@ -38,8 +38,9 @@ std::vector<Pair> pairsWithFirst(const std::string& first, const std::vector<std
 // file found on one side only makes a pair that is missing the other.
 std::vector<Pair> pairsInFolders(const std::string& first, const std::string& second);
 
-// One pair a line from an open stream, the two paths separated by a tab; a line without a tab,
-// with an empty side, with a second tab or with a zero byte is a malformed line. A carriage
+// One pair a line from an open stream, the two paths separated by a tab, then optionally a second
+// tab and the path of the pair's mask; a line without a tab, with an empty field, with a third tab
+// or with a zero byte is a malformed line. A carriage
 // return before the line end is dropped. The caller closes the stream.
 class PairList : public PairSource {
   public:

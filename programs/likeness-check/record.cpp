@@ -26,6 +26,10 @@ const char* problemWords(Problem problem) {
             return "malformed line";
         case Problem::kOutOfMemory:
             return "out of memory";
+        case Problem::kCannotReadMask:
+            return "cannot read mask";
+        case Problem::kMaskSize:
+            return "mask size";
         case Problem::kNone:
             break;
     }
@@ -34,7 +38,8 @@ const char* problemWords(Problem problem) {
 
 bool unreadable(const Record& record) {
     return record.problem == Problem::kCannotReadFirst ||
-           record.problem == Problem::kCannotReadSecond;
+           record.problem == Problem::kCannotReadSecond ||
+           record.problem == Problem::kCannotReadMask;
 }
 
 std::string problemText(const Record& record) {

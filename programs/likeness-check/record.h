@@ -2,6 +2,7 @@
 // result with its verdict or why the pair could not be compared.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <optional>
@@ -24,6 +25,8 @@ enum class Problem {
     kMissingSecond,
     kMalformedLine,
     kOutOfMemory,  // memory, or a thread, could not be had for the pair
+    kCannotReadMask,
+    kMaskSize,  // a mask is not of the pair's size
 };
 
 // The words a record uses for a problem ("cannot read first", ...); empty for kNone.
@@ -34,6 +37,7 @@ struct Pair {
     std::string first;
     std::string second;
     Problem problem = Problem::kNone;
+    std::string mask{};  // a mask for this pair alone; none when empty
 };
 
 // When a pair passes: each bound, when given, must be met.
@@ -48,8 +52,9 @@ struct Record {
     Problem problem = Problem::kNone;
     int code = 0;  // the reader's result code when a file could not be read
     double mean = std::nan("");
-    std::size_t blocks = 0;       // the blocks scored
-    std::size_t ignored = 0;      // the blocks left out for the pixels they hold
+    std::optional<std::array<double, 3>> channels;  // with colour: each channel's mean, r g b
+    std::size_t blocks = 0;                         // the blocks scored
+    std::size_t ignored = 0;                        // the blocks left out for the pixels they hold
     double worst = std::nan("");  // the lowest block score, and its block's top-left pixel
     int worstX = 0;
     int worstY = 0;
@@ -66,7 +71,8 @@ struct Record {
     std::vector<std::string> unwritten;  // files due for this pair that could not be written
 };
 
-// Whether a file of the pair could not be read, so that the record carries the reader's code.
+// Whether a file of the pair, or a mask, could not be read, so that the record carries the reader's
+// code.
 bool unreadable(const Record& record);
 
 // The problem's words, with the reader's code where a file could not be read.

@@ -4,6 +4,7 @@ read(path)            -> uint8 array, (height, width) or (height, width, 3), fro
 compare(p, q)         -> mean block SSIM of two image files, what the likeness tool prints
 ssim(a, b)            -> mean block SSIM of two uint8 arrays, the bits the tool prints
 block_scores(a, b)    -> float64 array of every block's score, (height / 8, width / 8)
+  (both take mask=, a bool array of the pixels to leave out, and colour=True for RGB arrays)
 write_bmp(path, a)    -> writes a uint8 array as a BMP file
 
 Arrays are read where they lie (any strides, read-only, anything with the buffer protocol), and
@@ -120,7 +121,7 @@ def compare(first: Path, second: Path, blocks: bool = False):
     return (value, scores) if blocks else value
 
 
-def ssim(a, b) -> float:
+def ssim(a, b, mask=None, colour: bool = False) -> float:
     """Mean SSIM over the 8 x 8 blocks of two grey pictures: the number the likeness tool prints.
 
     a and b are uint8 arrays (or any buffer of that kind) of the same shape whose sides are
@@ -129,17 +130,24 @@ def ssim(a, b) -> float:
     raise TypeError (no conversion: the range of a float picture would be a guess); an (h, w, 3)
     array of colour, other dimensions, shapes that differ and sides that are not multiples of 8
     raise ValueError.
+
+    mask, a bool array of shape (height, width), leaves out every block that holds a True pixel,
+    as likeness-check --mask does (the mean is over the others; NaN when none is left); a mask of
+    another type raises TypeError, of another shape ValueError. With colour=True an (h, w, 3)
+    array of colour is scored channel by channel, each block by its lowest channel, as
+    likeness-check --colour does.
     """
-    return _core.ssim(a, b)
+    return _core.ssim(a, b, mask, colour)
 
 
-def block_scores(a, b) -> numpy.ndarray:
+def block_scores(a, b, mask=None, colour: bool = False) -> numpy.ndarray:
     """Every 8 x 8 block's SSIM, as a float64 array of shape (height / 8, width / 8).
 
     The blocks likeness-map draws, with the same arguments and errors as ssim; their sum in row
-    order divided by their count is ssim(a, b).
+    order divided by their count is ssim(a, b). A block that mask leaves out is NaN, so that
+    numpy.nanmean gives ssim(a, b, mask).
     """
-    return _core.block_scores(a, b)
+    return _core.block_scores(a, b, mask, colour)
 
 
 def write_bmp(path: Path, array) -> None:

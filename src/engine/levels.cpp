@@ -33,6 +33,23 @@ namespace {
     if (differ != 0) *colour = true;
 }
 
+// The three components apart, each into a row of its own, noting colour as greyPass does.
+[[gnu::always_inline]] inline void channelsPass(const std::uint8_t* __restrict stored,
+                                                std::uint8_t* __restrict first,
+                                                std::uint8_t* __restrict second,
+                                                std::uint8_t* __restrict third, std::size_t width,
+                                                bool* colour) {
+    unsigned differ = 0;
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::uint8_t a = stored[3 * x], b = stored[3 * x + 1], c = stored[3 * x + 2];
+        differ |= static_cast<unsigned>(a ^ b) | static_cast<unsigned>(b ^ c);
+        first[x] = a;
+        second[x] = b;
+        third[x] = c;
+    }
+    if (differ != 0) *colour = true;
+}
+
 [[gnu::always_inline]] inline void lumaPass(const std::uint8_t* __restrict stored, Pixels order,
                                             std::uint8_t* __restrict luma, std::size_t width) {
     const std::size_t red = order == Pixels::kBlueGreenRed ? 2 : 0;
@@ -49,9 +66,10 @@ struct Passes {
     decltype(&levelsPass) levels;
     decltype(&greyPass) grey;
     decltype(&lumaPass) luma;
+    decltype(&channelsPass) channels;
 };
 
-constexpr Passes kPlainPasses{levelsPass, greyPass, lumaPass};
+constexpr Passes kPlainPasses{levelsPass, greyPass, lumaPass, channelsPass};
 
 #if defined(__x86_64__) && defined(__GNUC__)
 // On x86-64 the passes are built again for AVX2 and for the AVX-512 that x86-64-v4 adds, named by
@@ -71,8 +89,10 @@ template <auto pass, class... Arguments>
     pass(arguments...);
 }
 
-constexpr Passes kAVX512Passes{onAVX512<levelsPass>, onAVX512<greyPass>, onAVX512<lumaPass>};
-constexpr Passes kAVX2Passes{onAVX2<levelsPass>, onAVX2<greyPass>, onAVX2<lumaPass>};
+constexpr Passes kAVX512Passes{onAVX512<levelsPass>, onAVX512<greyPass>, onAVX512<lumaPass>,
+                               onAVX512<channelsPass>};
+constexpr Passes kAVX2Passes{onAVX2<levelsPass>, onAVX2<greyPass>, onAVX2<lumaPass>,
+                             onAVX2<channelsPass>};
 
 const Passes& passesThisProcessorRuns() {
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -105,6 +125,11 @@ void greyRow(const std::uint8_t* stored, std::uint8_t* grey, std::size_t width, 
 
 void lumaRow(const std::uint8_t* stored, Pixels order, std::uint8_t* luma, std::size_t width) {
     passes().luma(stored, order, luma, width);
+}
+
+void channelRows(const std::uint8_t* stored, const std::array<std::uint8_t*, 3>& channels,
+                 std::size_t width, bool* colour) {
+    passes().channels(stored, channels[0], channels[1], channels[2], width, colour);
 }
 
 }  // namespace likeness

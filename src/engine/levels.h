@@ -27,6 +27,11 @@ void levelsInPlace(Pixels pixels, const std::array<std::uint8_t, 256>& grey, std
 // components are not equal, and the levels are then of no use. The buffers never overlap.
 void greyRow(const std::uint8_t* stored, std::uint8_t* grey, std::size_t width, bool* colour);
 
+// The three components of one row of width three-byte pixels, each into a row of its own (in
+// stored order); colour as greyRow sets it. The buffers never overlap.
+void channelRows(const std::uint8_t* stored, const std::array<std::uint8_t*, 3>& channels,
+                 std::size_t width, bool* colour);
+
 // The luma of one row of width three-byte pixels in the given order (kBlueGreenRed or
 // kRedGreenBlue): Y = (299 R + 587 G + 114 B + 500) / 1000 in integers, so that a grey pixel keeps
 // its level.

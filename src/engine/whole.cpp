@@ -1,26 +1,37 @@
 #include "engine/whole.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/levels.h"
+#include "likeness/likeness.h"
 #include "likeness/read_result.h"
 
 namespace likeness {
 
 namespace {
 
-// A picture as it is scored: one plane of grey levels for all three channels, or red, green and
-// blue each in a plane of its own; none for a colour picture that is to be compared as grey.
+// A picture as it is scored: one plane of grey levels for all three channels (its own, its grey
+// twin's or its luma), or for colour its three-byte pixels, split into channels a band at a time
+// as they are scored; neither for a colour picture that is to be compared as grey.
 struct Planes {
     ImagePtr owned;  // the picture read from its file
-    std::vector<std::vector<std::uint8_t>> made;
-    std::array<const std::uint8_t*, 3> channel{};
-    int count = 0;
+    // A twin or luma made for it, left unset until it is filled: a pass of zeros over it would
+    // cost as much as filling it.
+    std::unique_ptr<std::uint8_t[]> made;
+    const std::uint8_t* levels = nullptr;  // the grey plane
+    const std::uint8_t* pixels = nullptr;  // or the three-byte pixels
+    int count = 0;                         // channels: 1 for the grey plane, 3 for the pixels
     int width = 0;
     int height = 0;
 };
@@ -38,51 +49,35 @@ int readPicture(const Source& source, const ReadLimits& limits, Planes* planes,
     return result;
 }
 
-void usePlane(std::vector<std::uint8_t> levels, Planes* planes) {
-    planes->made.push_back(std::move(levels));
-    planes->channel.fill(planes->made.back().data());
+void useOnePlane(const std::uint8_t* levels, Planes* planes) {
+    planes->levels = levels;
     planes->count = 1;
 }
 
-// Red, green and blue apart, unless every pixel is grey: then the grey levels serve all three.
-void splitChannels(const Image& image, Planes* planes) {
-    const auto pixels =
-        static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    std::vector<std::uint8_t> grey(pixels);
-    bool colour = false;
-    greyRow(image.data, grey.data(), pixels, &colour);
-    if (!colour) return usePlane(std::move(grey), planes);
-    planes->made.assign(3, std::vector<std::uint8_t>(pixels));
-    for (std::size_t i = 0; i < pixels; ++i) {
-        for (std::size_t c = 0; c < 3; ++c) planes->made[c][i] = image.data[3 * i + c];
-    }
-    for (std::size_t c = 0; c < 3; ++c) planes->channel[c] = planes->made[c].data();
-    planes->count = 3;
-}
-
-// The planes of an 8-bit or 24-bit picture: its own levels, its grey twin's, its luma or its
-// three channels. A 24-bit picture without pixels has no twin and is left without planes.
+// The planes of an 8-bit or 24-bit picture: its own levels, its grey twin's, its luma or, for
+// colour, its pixels. A 24-bit picture without pixels has no twin and is left without planes.
 void takePlanes(const Image& image, const CompareOptions& options, Planes* planes) {
     planes->width = image.width;
     planes->height = image.height;
     const bool empty = image.width == 0 || image.height == 0;
-    if (image.depth == 8 && (image.data != nullptr || empty)) {
-        planes->channel.fill(image.data);
-        planes->count = 1;
+    if (image.depth == 8 && (image.data != nullptr || empty))
+        return useOnePlane(image.data, planes);
+    if (image.depth != 24 || image.data == nullptr || empty) return;
+    if (options.colour) {
+        planes->pixels = image.data;
+        planes->count = 3;
         return;
     }
-    if (image.depth != 24 || image.data == nullptr || empty) return;
     const auto pixels =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-    if (options.colour) return splitChannels(image, planes);
-    std::vector<std::uint8_t> grey(pixels);
+    planes->made = std::make_unique_for_overwrite<std::uint8_t[]>(pixels);
     bool colour = false;
     if (options.luma) {
-        lumaRow(image.data, Pixels::kRedGreenBlue, grey.data(), pixels);
+        lumaRow(image.data, Pixels::kRedGreenBlue, planes->made.get(), pixels);
     } else {
-        greyRow(image.data, grey.data(), pixels, &colour);
+        greyRow(image.data, planes->made.get(), pixels, &colour);
     }
-    if (!colour) usePlane(std::move(grey), planes);
+    if (!colour) useOnePlane(planes->made.get(), planes);
 }
 
 Comparison verdictOf(int verdict, int result) {
@@ -166,6 +161,73 @@ double meanOf(const std::vector<double>& scores, const std::vector<bool>& leftOu
                        : sum / static_cast<double>(scored);
 }
 
+// Bytes of one picture's band split into channels: the band stays in the cache while it is
+// scored, where planes of the whole picture would be written out to memory and read back.
+constexpr std::size_t kBandBytes = std::size_t{256} << 10;
+
+// Rows scored at once: for blocks, whole rows of blocks in kBandBytes; another metric's windows
+// may overlap, so it takes the whole picture as one band.
+int bandRows(Metric metric, int width, int height) {
+    if (metric != Metric::kBlocks || width == 0) return height;
+    const std::size_t rowBytes = 3 * static_cast<std::size_t>(width) * kBlockSize;
+    const auto blockRows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / rowBytes));
+    return std::min(height, blockRows * kBlockSize);
+}
+
+// The rows of a band as three channels: where the grey plane holds them, or split out of the
+// pixels into split (three planes of the band's size). The channels that differ: 1 when every
+// pixel of the band is grey, which then needs scoring once.
+int bandChannels(const Planes& planes, int top, int rows, std::uint8_t* split,
+                 std::array<const std::uint8_t*, 3>* channels) {
+    const auto width = static_cast<std::size_t>(planes.width);
+    const std::size_t offset = width * static_cast<std::size_t>(top);
+    if (planes.count == 1) {
+        channels->fill(planes.levels + offset);
+        return 1;
+    }
+    const std::size_t pixels = width * static_cast<std::size_t>(rows);
+    const std::array<std::uint8_t*, 3> into{split, split + pixels, split + 2 * pixels};
+    bool colour = false;
+    channelRows(planes.pixels + 3 * offset, into, pixels, &colour);
+    std::copy(into.begin(), into.end(), channels->begin());
+    return colour ? 3 : 1;
+}
+
+// Every window's score in each channel, a band at a time; a band grey in both pictures is
+// scored once for all three, which gives the same scores.
+std::array<std::vector<double>, 3> channelScores(const Planes& first, const Planes& second,
+                                                 Metric metric, std::size_t count) {
+    const int width = first.width;
+    const int rows = bandRows(metric, width, first.height);
+    const std::size_t bandPixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(rows);
+    const bool split = first.count == 3 || second.count == 3;
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(split ? 6 * bandPixels : 0);
+    std::array<std::vector<double>, 3> scores;
+    for (std::vector<double>& channel : scores) channel.resize(count);
+    std::size_t at = 0;
+    for (int top = 0; top < first.height; top += rows) {
+        const int band = std::min(rows, first.height - top);
+        std::array<const std::uint8_t*, 3> a{};
+        std::array<const std::uint8_t*, 3> b{};
+        const int differ =
+            std::max(bandChannels(first, top, band, buffer.get(), &a),
+                     bandChannels(second, top, band, buffer.get() + 3 * bandPixels, &b));
+        const Windows windows = windowsOf(metric, width, band);
+        const std::size_t inBand =
+            static_cast<std::size_t>(windows.columns) * static_cast<std::size_t>(windows.rows);
+        for (int c = 0; c < 3; ++c) {
+            double* out = scores[c].data() + at;
+            if (c < differ) {
+                localScores(metric, {a[c], width}, {b[c], width}, width, band, out);
+            } else {
+                std::copy_n(scores[0].data() + at, inBand, out);
+            }
+        }
+        at += inBand;
+    }
+    return scores;
+}
+
 // Scores every channel, each window by its lowest channel score.
 void score(const Planes& first, const Planes& second, const CompareOptions& options,
            Comparison* comparison) {
@@ -180,19 +242,12 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
         comparison->ignored = static_cast<std::size_t>(
             std::count(comparison->leftOut.begin(), comparison->leftOut.end(), true));
     }
-    const int channels = std::max(first.count, second.count);
-    std::vector<double> scores(count);
-    std::vector<double> channel(count);
-    for (int c = 0; c < channels; ++c) {
-        const auto stride = static_cast<std::ptrdiff_t>(width);
-        localScores(options.metric, {first.channel[c], stride}, {second.channel[c], stride}, width,
-                    height, c == 0 ? scores.data() : channel.data());
-        if (c > 0) {
-            for (std::size_t i = 0; i < count; ++i) scores[i] = std::min(scores[i], channel[i]);
-        }
-        comparison->channels[c] = meanOf(c == 0 ? scores : channel, comparison->leftOut);
-    }
-    if (channels == 1) comparison->channels.fill(comparison->channels[0]);
+    std::array<std::vector<double>, 3> channels =
+        channelScores(first, second, options.metric, count);
+    std::vector<double>& scores = channels[0];
+    for (int c = 0; c < 3; ++c) comparison->channels[c] = meanOf(channels[c], comparison->leftOut);
+    for (std::size_t i = 0; i < count; ++i)
+        scores[i] = std::min(std::min(scores[i], channels[1][i]), channels[2][i]);
     comparison->mean = meanOf(scores, comparison->leftOut);
     if (options.blockScores) {
         comparison->scores = std::move(scores);
@@ -201,19 +256,56 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
     }
 }
 
-Comparison compareRead(const Source& first, const Source& second, const CompareOptions& options,
-                       int* reading) {
+// Pairs of files smaller than this are read one after the other: a thread costs more than it
+// saves on them.
+constexpr std::int64_t kTogetherBytes = std::int64_t{64} << 10;
+
+// Whether the second picture is read on a thread of its own while the first is read: for two
+// regular files, whose reading no order of opening could show (a pipe or stream is read only once
+// the first picture is known to be readable), of some size, with a second core to read on.
+bool readTogether(const Source& first, const Source& second) {
+    struct stat a {};
+    struct stat b {};
+    return first.path != nullptr && second.path != nullptr && stat(first.path, &a) == 0 &&
+           stat(second.path, &b) == 0 && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
+           std::int64_t{a.st_size} + b.st_size >= kTogetherBytes &&
+           std::thread::hardware_concurrency() >= 2;
+}
+
+// Reads a picture into planes: kReadOk or the reader's code, kOutOfMemory for planes that memory
+// cannot hold.
+int readPlanes(const Source& source, const CompareOptions& options, Planes* planes) {
+    try {
+        const Image* image = nullptr;
+        const int result = readPicture(source, options.limits, planes, &image);
+        if (result == kReadOk) takePlanes(*image, options, planes);
+        return result;
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    }
+}
+
+Comparison compareRead(const Source& first, const Source& second, const CompareOptions& options) {
     Planes a;
     Planes b;
-    const Image* image = nullptr;
-    int result = readPicture(first, options.limits, &a, &image);
+    int secondResult = kReadOk;
+    std::jthread reader;
+    if (readTogether(first, second)) {
+        try {
+            reader = std::jthread([&] { secondResult = readPlanes(second, options, &b); });
+        } catch (const std::system_error&) {
+            // Without a second thread the second picture is read after the first.
+        }
+    }
+    const bool together = reader.joinable();
+    int result = readPlanes(first, options, &a);
     if (result != kReadOk) return verdictOf(kFirstUnreadable, result);
-    takePlanes(*image, options, &a);
-    *reading = kSecondUnreadable;
-    result = readPicture(second, options.limits, &b, &image);
-    if (result != kReadOk) return verdictOf(kSecondUnreadable, result);
-    takePlanes(*image, options, &b);
-    *reading = kFirstUnreadable;
+    if (together) {
+        reader.join();
+    } else {
+        secondResult = readPlanes(second, options, &b);
+    }
+    if (secondResult != kReadOk) return verdictOf(kSecondUnreadable, secondResult);
     Comparison comparison = verdictOf(pairVerdict(a, b, options), kReadOk);
     comparison.firstWidth = a.width;
     comparison.firstHeight = a.height;
@@ -230,11 +322,12 @@ bool readsWhole(const CompareOptions& options) {
 }
 
 Comparison compareWhole(const Source& first, const Source& second, const CompareOptions& options) {
-    int reading = kFirstUnreadable;
     try {
-        return compareRead(first, second, options, &reading);
+        return compareRead(first, second, options);
     } catch (const std::bad_alloc&) {
-        return verdictOf(reading, kOutOfMemory);
+        // Memory for scoring, once both pictures are read, is the first's trouble, as in
+        // reading them a band at a time.
+        return verdictOf(kFirstUnreadable, kOutOfMemory);
     }
 }
 

@@ -180,3 +180,54 @@ def test_every_way_of_comparing_gives_the_same_verdict_and_bits():
             assert math.isnan(mean) and math.isnan(arrays) or mean == arrays, (a, b)
             assert line.decode() == "SSIM: %f\n" % mean, (a, b)
             assert record["ssim"] is None if math.isnan(mean) else record["ssim"] == mean, (a, b)
+
+
+def check_json(*arguments):
+    done = subprocess.run([CHECK_TOOL, "--format=json", *map(str, arguments)], capture_output=True)
+    return json.loads(done.stdout)
+
+
+def test_a_mask_leaves_out_the_blocks_it_touches_as_likeness_check_does(tmp_path):
+    rng = numpy.random.default_rng(5)
+    a = rng.integers(0, 256, (24, 32), dtype=numpy.uint8)
+    b = numpy.clip(a.astype(int) + rng.integers(-40, 40, a.shape), 0, 255).astype(numpy.uint8)
+    mask = numpy.zeros(a.shape, bool)
+    mask[7, 8] = mask[23, 31] = True  # a block's bottom-left corner, the last block's last pixel
+    likeness.write_bmp(tmp_path / "a.bmp", a)
+    likeness.write_bmp(tmp_path / "b.bmp", b)
+    # The tool's mask is black where the array's is True.
+    likeness.write_bmp(tmp_path / "mask.bmp", numpy.where(mask, 0, 255).astype(numpy.uint8))
+    record = check_json("--mask", tmp_path / "mask.bmp", tmp_path / "a.bmp", tmp_path / "b.bmp")
+    scores = likeness.block_scores(a, b, mask=mask)
+    assert numpy.isnan(scores).tolist() == [[False, True, False, False], [False] * 4,
+                                            [False, False, False, True]]
+    assert (record["blocks"], record["ignored"]) == (10, 2)
+    assert likeness.ssim(a, b, mask=mask) == record["ssim"] == numpy.nanmean(scores)
+    assert numpy.array_equal(scores[~numpy.isnan(scores)],
+                             likeness.block_scores(a, b)[~numpy.isnan(scores)])
+    # A strided view reads as its copy; a mask of every pixel leaves no mean.
+    assert likeness.ssim(a, b, mask=numpy.asfortranarray(mask)) == record["ssim"]
+    assert math.isnan(likeness.ssim(a, b, mask=numpy.ones(a.shape, bool)))
+    for wrong, kind in ((mask.astype(numpy.uint8), TypeError), (mask[:, :, None], TypeError),
+                        (mask[:16], ValueError), (mask.T, ValueError)):
+        with pytest.raises(kind):
+            likeness.ssim(a, b, mask=wrong)
+
+
+def test_colour_scores_each_channel_and_takes_the_lowest(tmp_path):
+    rng = numpy.random.default_rng(8)
+    a = rng.integers(0, 256, (16, 24, 3), dtype=numpy.uint8)
+    b = a.copy()
+    b[:8, :8, 2] //= 2  # blue alone, in one block
+    with pytest.raises(ValueError):
+        likeness.ssim(a, b)
+    likeness.write_bmp(tmp_path / "a.bmp", a)
+    likeness.write_bmp(tmp_path / "b.bmp", b)
+    record = check_json("--colour", tmp_path / "a.bmp", tmp_path / "b.bmp")
+    scores = likeness.block_scores(a, b, colour=True)
+    blue = likeness.block_scores(a[:, :, 2].copy(), b[:, :, 2].copy())
+    assert record["channels"]["r"] == record["channels"]["g"] == 1 > record["channels"]["b"]
+    assert likeness.ssim(a, b, colour=True) == record["ssim"] == record["channels"]["b"]
+    assert scores[0, 0] == blue[0, 0] < 1 and (scores.ravel()[1:] == 1).all()
+    grey = a[:, :, :1].repeat(3, 2)
+    assert likeness.ssim(grey, grey[::-1].copy(), colour=True) == likeness.ssim(grey, grey[::-1].copy())
