@@ -15,6 +15,7 @@
 #include "likeness/engine.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
+#include "likeness/metrics.h"
 
 namespace py = pybind11;
 
@@ -118,17 +119,32 @@ void raiseRefusal(const Comparison& comparison) {
         case kPairNotDivisible:
             throw py::value_error("likeness: the sides " + sidesText(comparison, false) +
                                   " are not multiples of " + std::to_string(kBlockSize));
+        case kPairTooSmall:
+            throw py::value_error("likeness: the sides " + sidesText(comparison, false) +
+                                  " are too small for one window of the metric");
         default:
             return;
     }
 }
 
+// The metric of that name, or ValueError.
+Metric metricOf(const std::string& name) {
+    Metric metric = Metric::kBlocks;
+    if (!metricNamed(name, &metric)) {
+        throw py::value_error("likeness: no metric is named '" + name +
+                              "' (blocks, wang, wang-scaled, ffmpeg or skimage)");
+    }
+    return metric;
+}
+
 // Two arrays compared by the engine, with the interpreter free to run other threads meanwhile.
-Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores) {
+Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores,
+                         const std::string& metric) {
     ArrayImage first(a, "first");
     ArrayImage second(b, "second");
     CompareOptions options;
     options.blockScores = blockScores;
+    options.metric = metricOf(metric);
     Comparison comparison;
     {
         py::gil_scoped_release release;
@@ -138,27 +154,30 @@ Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockSco
     return comparison;
 }
 
-double ssim(const py::buffer& a, const py::buffer& b) {
-    return compareArrays(a, b, false).mean;
+double ssim(const py::buffer& a, const py::buffer& b, const std::string& metric) {
+    return compareArrays(a, b, false, metric).mean;
 }
 
+// The windows' scores as their grid: a row of the array a row of windows.
 py::array_t<double> scoresArray(const Comparison& comparison) {
-    py::array_t<double> scores(
-        {comparison.firstHeight / kBlockSize, comparison.firstWidth / kBlockSize});
+    py::array_t<double> scores({comparison.windows.rows, comparison.windows.columns});
     std::copy(comparison.scores.begin(), comparison.scores.end(), scores.mutable_data());
     return scores;
 }
 
-py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b) {
-    return scoresArray(compareArrays(a, b, true));
+py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b,
+                                const std::string& metric) {
+    return scoresArray(compareArrays(a, b, true, metric));
 }
 
 // (code, which, mean, scores) for two files compared as the programs compare them: the reader's
 // code and which file (1 or 2) when one cannot be read, else 0; Python's side raises for it.
-py::tuple compareFiles(const std::string& first, const std::string& second, bool blocks) {
+py::tuple compareFiles(const std::string& first, const std::string& second, bool blocks,
+                       const std::string& metric) {
     CompareOptions options;
     options.limits = limitsFromEnvironment();
     options.blockScores = blocks;
+    options.metric = metricOf(metric);
     Comparison comparison;
     int error = 0;
     {
@@ -239,13 +258,13 @@ int writeBMP(const std::string& path, const py::buffer& buffer) {
 
 PYBIND11_MODULE(_core, module) {
     module.doc() = "The compiled part of likeness; use the functions of the likeness package.";
-    module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"),
-               "Mean block SSIM of two uint8 arrays, grey or of three equal channels, sides "
-               "multiples of 8.");
+    module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"), py::arg("metric"),
+               "Mean SSIM of two uint8 arrays, grey or of three equal channels, by the metric "
+               "named.");
     module.def("block_scores", &likeness::blockScores, py::arg("a"), py::arg("b"),
-               "Every 8 x 8 block's SSIM, a float64 array of shape (height / 8, width / 8).");
+               py::arg("metric"), "Every window's SSIM, a float64 array of the windows' grid.");
     module.def("compare", &likeness::compareFiles, py::arg("first"), py::arg("second"),
-               py::arg("blocks"),
+               py::arg("blocks"), py::arg("metric"),
                "(code, which, mean or errno, scores) of two image files (paths as bytes).");
     module.def("read", &likeness::read, py::arg("path"),
                "(code, errno, array) of the image file at path (bytes).");
