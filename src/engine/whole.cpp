@@ -182,7 +182,9 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
     }
     const int channels = std::max(first.count, second.count);
     std::vector<double> scores(count);
-    std::vector<double> channel(count);
+    // A grey pair (a picture of windows may be as large as the pictures, in doubles) needs no
+    // second buffer, and its mean is its only channel's.
+    std::vector<double> channel(channels > 1 ? count : 0);
     for (int c = 0; c < channels; ++c) {
         const auto stride = static_cast<std::ptrdiff_t>(width);
         localScores(options.metric, {first.channel[c], stride}, {second.channel[c], stride}, width,
@@ -193,7 +195,8 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
         comparison->channels[c] = meanOf(c == 0 ? scores : channel, comparison->leftOut);
     }
     if (channels == 1) comparison->channels.fill(comparison->channels[0]);
-    comparison->mean = meanOf(scores, comparison->leftOut);
+    comparison->mean =
+        channels == 1 ? comparison->channels[0] : meanOf(scores, comparison->leftOut);
     if (options.blockScores) {
         comparison->scores = std::move(scores);
     } else {

@@ -29,14 +29,17 @@ void sumBlocks(GreyRows a, GreyRows b, int blockRow, std::vector<BlockSums>* sum
     for (int y = blockRow * kBlock; y < (blockRow + 1) * kBlock; ++y) {
         const std::uint8_t* p = a.data + y * a.stride;
         const std::uint8_t* q = b.data + y * b.stride;
-        for (std::size_t x = 0; x < sums->size() * kBlock; ++x) {
-            const std::int32_t u = p[x];
-            const std::int32_t v = q[x];
-            BlockSums& s = (*sums)[x / kBlock];
-            s.first += u;
-            s.second += v;
-            s.squares += u * u + v * v;
-            s.products += u * v;
+        for (BlockSums& s : *sums) {
+            for (int x = 0; x < kBlock; ++x) {
+                const std::int32_t u = p[x];
+                const std::int32_t v = q[x];
+                s.first += u;
+                s.second += v;
+                s.squares += u * u + v * v;
+                s.products += u * v;
+            }
+            p += kBlock;
+            q += kBlock;
         }
     }
 }

@@ -4,8 +4,8 @@
 // fused multiply-adds), so that each window has the same bits on every processor.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "likeness/likeness.h"
 
@@ -41,10 +41,20 @@ inline int scaledSide(int side, int scale) {
     return (side + scale - 1) / scale;
 }
 
-// Row y of both pictures as doubles, into first and second (width each).
-using DoubleRows = std::function<void(int y, double* first, double* second)>;
+// Two width x height pictures of levels of one type, each with the elements from one row to the
+// next.
+template <class Level>
+struct Planes {
+    const Level* first;
+    std::ptrdiff_t firstStride;
+    const Level* second;
+    std::ptrdiff_t secondStride;
+    int width;
+    int height;
+};
 
-// wangScores on two width x height pictures given row by row (any row, any thread, any order).
-void gaussianScores(const DoubleRows& rows, int width, int height, double* scores);
+// wangScores on two pictures of bytes or of doubles.
+template <class Level>
+void gaussianScores(Planes<Level> planes, double* scores);
 
 }  // namespace likeness

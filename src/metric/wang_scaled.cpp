@@ -4,6 +4,7 @@
 // starting with the first; then the Gaussian windows of ssim_index.m.
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "metric/local_windows.h"
 
@@ -25,15 +26,28 @@ int boxStart(int kept, int scale) {
     return kept * scale - (scale - 1) / 2;
 }
 
-// The average over the box of the kept pixel (x, y): the exact integer sum over f^2.
-double boxAverage(GreyRows picture, int width, int height, int scale, int x, int y) {
-    std::int64_t sum = 0;
-    for (int i = 0; i < scale; ++i) {
-        const std::uint8_t* row =
-            picture.data + mirrored(boxStart(y, scale) + i, height) * picture.stride;
-        for (int j = 0; j < scale; ++j) sum += row[mirrored(boxStart(x, scale) + j, width)];
+// The kept pixels of a picture, each the average over its box: the exact integer sum over f^2.
+std::vector<double> keptPixels(GreyRows picture, int width, int height, int scale) {
+    const int keptWidth = scaledSide(width, scale);
+    const int keptHeight = scaledSide(height, scale);
+    std::vector<double> kept(static_cast<std::size_t>(keptWidth) * keptHeight);
+    std::vector<std::int64_t> columns(static_cast<std::size_t>(width));
+    const auto boxes = static_cast<double>(scale) * scale;
+    for (int y = 0; y < keptHeight; ++y) {
+        std::fill(columns.begin(), columns.end(), 0);
+        for (int i = 0; i < scale; ++i) {
+            const std::uint8_t* row =
+                picture.data + mirrored(boxStart(y, scale) + i, height) * picture.stride;
+            for (int x = 0; x < width; ++x) columns[x] += row[x];
+        }
+        double* out = kept.data() + static_cast<std::size_t>(y) * keptWidth;
+        for (int x = 0; x < keptWidth; ++x) {
+            std::int64_t sum = 0;
+            for (int j = 0; j < scale; ++j) sum += columns[mirrored(boxStart(x, scale) + j, width)];
+            out[x] = static_cast<double>(sum) / boxes;
+        }
     }
-    return static_cast<double>(sum) / static_cast<double>(scale * scale);
+    return kept;
 }
 
 }  // namespace
@@ -44,14 +58,14 @@ int scaleOf(int width, int height) {
 
 void wangScaledScores(GreyRows first, GreyRows second, int width, int height, double* scores) {
     const int scale = scaleOf(width, height);
+    // Averages over 1 x 1 boxes are the levels themselves.
+    if (scale == 1) return wangScores(first, second, width, height, scores);
     const int keptWidth = scaledSide(width, scale);
-    const DoubleRows rows = [&](int y, double* a, double* b) {
-        for (int x = 0; x < keptWidth; ++x) {
-            a[x] = boxAverage(first, width, height, scale, x, y);
-            b[x] = boxAverage(second, width, height, scale, x, y);
-        }
-    };
-    gaussianScores(rows, keptWidth, scaledSide(height, scale), scores);
+    const std::vector<double> a = keptPixels(first, width, height, scale);
+    const std::vector<double> b = keptPixels(second, width, height, scale);
+    gaussianScores(Planes<double>{a.data(), keptWidth, b.data(), keptWidth, keptWidth,
+                                  scaledSide(height, scale)},
+                   scores);
 }
 
 }  // namespace likeness
