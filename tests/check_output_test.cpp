@@ -86,17 +86,18 @@ Record compared() {
     record.worstY = 8;
     record.below = 2;
     record.map = "maps/000001-c.png";
+    record.metric = Metric::kWangScaled;
     return record;
 }
 
 TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     EXPECT_EQ(written(Format::kJson, compared()),
               "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
-              "\"ssim\":0.468295022370149,\"blocks\":12,\"worst\":{\"x\":16,\"y\":8,"
+              "\"metric\":\"wang-scaled\",\"ssim\":0.468295022370149,\"blocks\":12,\"worst\":{\"x\":16,\"y\":8,"
               "\"ssim\":-0.25},\"below\":2,\"pass\":false,\"map\":\"maps/000001-c.png\","
               "\"error\":null,\"code\":null}\n");
     EXPECT_EQ(written(Format::kCsv, compared()),
-              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,12,16,8,-0.25,2,false,"
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",wang-scaled,0.468295022370149,12,16,8,-0.25,2,false,"
               "maps/000001-c.png,,\r\n");
     EXPECT_EQ(written(Format::kText, compared()),
               "FAIL   0.468295      12 -0.250000 16,8            2  a,\"b\".png  c\r\xff.png  map "
@@ -106,7 +107,7 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     unread.second = "s";
     unread.problem = Problem::kCannotReadSecond;
     unread.code = -30;
-    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,false,,cannot read second,-30\r\n");
+    EXPECT_EQ(written(Format::kCsv, unread), "f,s,blocks,,,,,,,false,,cannot read second,-30\r\n");
     EXPECT_EQ(written(Format::kText, unread),
               "ERROR cannot read second (code -30)" + std::string(18, ' ') + "f  s\n");
     // A compared pair without blocks has no mean and no worst block.
@@ -115,14 +116,17 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     empty.second = "f";
     empty.pass = true;
     EXPECT_EQ(written(Format::kJson, empty),
-              "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
+              "{\"first\":\"e\",\"second\":\"f\",\"metric\":\"blocks\",\"ssim\":null,\"blocks\":0,\"worst\":null,"
               "\"below\":0,\"pass\":true,\"map\":null,\"error\":null,\"code\":null}\n");
-    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,0,,,,0,true,,,\r\n");
+    EXPECT_EQ(written(Format::kCsv, empty), "e,f,blocks,,0,,,,0,true,,,\r\n");
     unread.problem = Problem::kNotDivisible;
-    EXPECT_EQ(
-        written(Format::kJson, unread),
-        "{\"first\":\"f\",\"second\":\"s\",\"ssim\":null,\"blocks\":null,\"worst\":null,"
-        "\"below\":null,\"pass\":false,\"map\":null,\"error\":\"not divisible\",\"code\":null}\n");
+    EXPECT_EQ(written(Format::kJson, unread),
+              "{\"first\":\"f\",\"second\":\"s\",\"metric\":\"blocks\",\"ssim\":null,"
+              "\"blocks\":null,\"worst\":null,\"below\":null,\"pass\":false,\"map\":null,"
+              "\"error\":\"not divisible\",\"code\":null}\n");
+    unread.problem = Problem::kTooSmall;
+    unread.metric = Metric::kFFmpeg;
+    EXPECT_EQ(written(Format::kCsv, unread), "f,s,ffmpeg,,,,,,,false,,too small,\r\n");
 }
 
 TEST(ComparePair, NamesTheSideThatFailedAndEachMapApart) {

@@ -21,7 +21,8 @@ void score(const Comparison& comparison, std::size_t index, const Settings& sett
     judge(comparison, settings.thresholds, record);
     if (settings.maps.empty() || scores.empty() || (record->pass && !settings.allMaps)) return;
     const std::string path = mapPath(settings.maps, index, record->second);
-    ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
+    ImagePtr map =
+        windowMap(comparison.firstWidth, comparison.firstHeight, comparison.windows, scores);
     if (map && writePngMap(path, *map)) {
         record->map = path;
     } else {
@@ -42,6 +43,8 @@ Problem problemOf(const Comparison& comparison) {
             return Problem::kSizesDiffer;
         case kPairNotDivisible:
             return Problem::kNotDivisible;
+        case kPairTooSmall:
+            return Problem::kTooSmall;
         default:
             return Problem::kNone;
     }
@@ -58,6 +61,7 @@ void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const
     CompareOptions options;
     options.limits = limitsFromEnvironment();
     options.luma = settings.luma;
+    options.metric = settings.metric;
     options.blockScores = true;
     const Source firstSource =
         first != nullptr ? imageSource(first->image.get()) : fileSource(pair.first.c_str());
@@ -81,6 +85,7 @@ Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
     try {
         record.first = pair.first;
         record.second = pair.second;
+        record.metric = settings.metric;
         record.problem = pair.problem;
         if (record.problem == Problem::kNone) compareInto(pair, index, first, settings, &record);
     } catch (const std::bad_alloc&) {

@@ -7,6 +7,7 @@
 
 #include "likeness-check/record.h"
 #include "likeness/image.h"
+#include "likeness/metrics.h"
 
 namespace likeness::check {
 
@@ -23,6 +24,7 @@ Loaded loadImage(const std::string& path);
 struct Settings {
     Thresholds thresholds;
     bool luma = false;
+    Metric metric = Metric::kBlocks;
     std::string maps;      // the folder for maps; none when empty
     bool allMaps = false;  // a map for every compared pair, not only those that fail
 };

@@ -76,7 +76,7 @@ Outcome run(const Options& options, PairSource& source, const Loaded* first) {
             return comparePair(pair, index, first, options.settings);
         },
         [&](const Record& record) { emit(options, record, &outcome); });
-    writeSummary(stdout, options.format, outcome.tally);
+    writeSummary(stdout, options.format, outcome.tally, options.settings.metric);
     if (!options.junit.empty() && !writeJUnit(options.junit, outcome.records, outcome.tally)) {
         std::fprintf(stderr, "likeness-check: cannot write %s\n", options.junit.c_str());
         outcome.troubled = true;

@@ -22,6 +22,8 @@ const char kUsage[] =
     "  --all-maps       with --maps, a map for every compared pair\n"
     "  --jobs N         pairs compared at once (default: the processors available)\n"
     "  --luma           compare colour images by their luma instead of refusing them\n"
+    "  --metric M       the SSIM to take: blocks (default), wang, wang-scaled, ffmpeg\n"
+    "                   or skimage (see likeness-check(1))\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -74,6 +76,9 @@ std::string applyValue(std::string_view name, const char* value, Options* option
             return "unknown format: '" + std::string(value) + "'";
     } else if (name == "--jobs") {
         if (!parseJobs(value, &options->jobs)) return "bad job count: '" + std::string(value) + "'";
+    } else if (name == "--metric") {
+        if (!metricNamed(value, &options->settings.metric))
+            return "unknown metric: '" + std::string(value) + "'";
     } else if (name == "--junit") {
         options->junit = value;
     } else if (name == "--maps") {
@@ -86,8 +91,8 @@ std::string applyValue(std::string_view name, const char* value, Options* option
 }
 
 bool takesValue(std::string_view name) {
-    for (const char* option :
-         {"--min-mean", "--min-block", "--format", "--junit", "--maps", "--jobs", "--pairs"}) {
+    for (const char* option : {"--min-mean", "--min-block", "--format", "--junit", "--maps",
+                               "--jobs", "--pairs", "--metric"}) {
         if (name == option) return true;
     }
     return false;

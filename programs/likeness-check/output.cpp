@@ -42,6 +42,7 @@ Field integerField(Integer value) {
 enum Column {
     kFirst,
     kSecond,
+    kMetric,
     kSsim,
     kBlocks,
     kWorstX,
@@ -54,15 +55,16 @@ enum Column {
     kCode,
     kColumns
 };
-constexpr const char* kColumnNames[kColumns] = {"first",   "second",  "ssim",       "blocks",
-                                                "worst_x", "worst_y", "worst_ssim", "below",
-                                                "pass",    "map",     "error",      "code"};
+constexpr const char* kColumnNames[kColumns] = {
+    "first",      "second", "metric", "ssim", "blocks", "worst_x", "worst_y",
+    "worst_ssim", "below",  "pass",   "map",  "error",  "code"};
 
 // The fields of a record, one a column; those that do not apply are null.
 std::vector<Field> fieldsOf(const Record& r) {
     std::vector<Field> fields(kColumns);
     fields[kFirst] = textField(r.first);
     fields[kSecond] = textField(r.second);
+    fields[kMetric] = textField(metricName(r.metric));
     fields[kPass] = {r.pass ? "true" : "false"};
     if (!r.map.empty()) fields[kMap] = textField(r.map);
     if (unreadable(r)) fields[kCode] = integerField(r.code);
@@ -203,11 +205,11 @@ void writeRecord(std::FILE* out, Format format, const Record& record) {
     std::fflush(out);
 }
 
-void writeSummary(std::FILE* out, Format format, const Tally& tally) {
+void writeSummary(std::FILE* out, Format format, const Tally& tally, Metric metric) {
     if (format != Format::kText) return;
-    std::fprintf(out, "%zu pairs: %zu passed, %zu failed, %zu not compared\n",
+    std::fprintf(out, "%zu pairs: %zu passed, %zu failed, %zu not compared (metric %s)\n",
                  tally.passed + tally.failed + tally.incomparable, tally.passed, tally.failed,
-                 tally.incomparable);
+                 tally.incomparable, metricName(metric));
 }
 
 }  // namespace likeness::check

@@ -26,6 +26,8 @@ const char* problemWords(Problem problem) {
             return "malformed line";
         case Problem::kOutOfMemory:
             return "out of memory";
+        case Problem::kTooSmall:
+            return "too small";
         case Problem::kNone:
             break;
     }

@@ -24,6 +24,7 @@ enum class Problem {
     kMissingSecond,
     kMalformedLine,
     kOutOfMemory,  // memory, or a thread, could not be had for the pair
+    kTooSmall,     // a side is shorter than the metric's window
 };
 
 // The words a record uses for a problem ("cannot read first", ...); empty for kNone.
@@ -46,7 +47,8 @@ struct Record {
     std::string first;
     std::string second;
     Problem problem = Problem::kNone;
-    int code = 0;  // the reader's result code when a file could not be read
+    Metric metric = Metric::kBlocks;  // the SSIM asked for
+    int code = 0;                     // the reader's result code when a file could not be read
     double mean = std::nan("");
     std::size_t blocks = 0;       // the blocks scored
     std::size_t ignored = 0;      // the blocks left out for the pixels they hold
