@@ -1,13 +1,18 @@
 #include "engine/whole.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/levels.h"
+#include "engine/source_reader.h"
 #include "likeness/read_result.h"
 
 namespace likeness {
@@ -204,16 +209,73 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
     }
 }
 
+// The second picture read whole on a thread of its own while the first is read, for a pair of
+// regular files of which the first is readable as far as its header: the second file is still
+// opened only then, and both are read again from their start.
+class SecondReader {
+  public:
+    SecondReader(const Source& first, const Source& second, const CompareOptions& options) {
+        if (!regularFile(first) || !regularFile(second)) return;
+        {
+            SourceReader header;
+            if (openSource(first, options, &header) != kReadOk) return;
+        }
+        try {
+            thread_ = std::thread([this, second, limits = options.limits] {
+                try {
+                    Image* raw = nullptr;
+                    result_ = readSource(second, limits, &raw);
+                    image_.reset(raw);
+                } catch (const std::bad_alloc&) {
+                    result_ = kOutOfMemory;
+                }
+            });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~SecondReader() { finish(); }
+    SecondReader(const SecondReader&) = delete;
+    SecondReader& operator=(const SecondReader&) = delete;
+
+    bool started() const { return thread_.joinable() || finished_; }
+
+    // Waits for the second picture: the reader's result, and the image into planes when read.
+    int take(Planes* planes, const Image** image) {
+        finish();
+        planes->owned = std::move(image_);
+        *image = planes->owned.get();
+        return result_;
+    }
+
+  private:
+    static bool regularFile(const Source& source) {
+        struct stat status {};
+        return source.path != nullptr && stat(source.path, &status) == 0 && S_ISREG(status.st_mode);
+    }
+    void finish() {
+        if (!thread_.joinable()) return;
+        thread_.join();
+        finished_ = true;
+    }
+
+    std::thread thread_;
+    bool finished_ = false;
+    int result_ = kReadOk;
+    ImagePtr image_;
+};
+
 Comparison compareRead(const Source& first, const Source& second, const CompareOptions& options,
                        int* reading) {
     Planes a;
     Planes b;
     const Image* image = nullptr;
+    SecondReader secondReader(first, second, options);
     int result = readPicture(first, options.limits, &a, &image);
     if (result != kReadOk) return verdictOf(kFirstUnreadable, result);
     takePlanes(*image, options, &a);
     *reading = kSecondUnreadable;
-    result = readPicture(second, options.limits, &b, &image);
+    result = secondReader.started() ? secondReader.take(&b, &image)
+                                    : readPicture(second, options.limits, &b, &image);
     if (result != kReadOk) return verdictOf(kSecondUnreadable, result);
     takePlanes(*image, options, &b);
     *reading = kFirstUnreadable;
