@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "likeness/engine.h"
+#include "likeness/image_file.h"
+#include "likeness/read_result.h"
+#include "test_files.h"
 
 namespace likeness {
 namespace {
@@ -82,9 +85,14 @@ double windowIndex(const Levels& a, const Levels& b, int x0, int y0, int n,
 }
 
 double gaussian(int i, int j) {
-    double sum = 0;
-    for (int k = -5; k <= 5; ++k) sum += std::exp(-k * k / 4.5);
-    return std::exp(-((i - 5) * (i - 5) + (j - 5) * (j - 5)) / 4.5) / (sum * sum);
+    static const std::vector<double> weights = [] {
+        std::vector<double> w;
+        for (int k = -5; k <= 5; ++k) w.push_back(std::exp(-k * k / 4.5));
+        const double sum = std::accumulate(w.begin(), w.end(), 0.0);
+        for (double& weight : w) weight /= sum;
+        return w;
+    }();
+    return weights[i] * weights[j];
 }
 
 // Every window of the metric on a picture of levels, from its definition.
@@ -282,6 +290,34 @@ TEST(Metrics, ScaledWindowsLeaveOutThePixelsTheirBoxesHold) {
         EXPECT_EQ(got.leftOut[11], !leftOutFirst) << x;
         EXPECT_FALSE(got.leftOut[got.windows.columns]) << x;
     }
+}
+
+// Two regular files are read at once, the second once the first's header is found good: the
+// verdicts keep their order, and the mean is that of the pictures read one after the other.
+TEST(Metrics, FilesReadAtOnceKeepTheVerdictsOrder) {
+    const std::string good = test_files::dataPath("crafted/blocks-first.bmp");
+    const std::string other = test_files::dataPath("crafted/blocks-second.bmp");
+    const std::string cut = test_files::dataPath("crafted/cut-mid-band.bmp");
+    const std::string missing = test_files::scratchPath("missing.bmp");
+    CompareOptions options;
+    options.metric = Metric::kSkimage;
+    const auto verdict = [&](const std::string& a, const std::string& b) {
+        return compare(fileSource(a.c_str()), fileSource(b.c_str()), options).verdict;
+    };
+    EXPECT_EQ(verdict(cut, missing), kFirstUnreadable);
+    EXPECT_EQ(verdict(missing, cut), kFirstUnreadable);
+    EXPECT_EQ(verdict(good, cut), kSecondUnreadable);
+    EXPECT_EQ(verdict(good, test_files::dataPath("crafted/grey8x8.bmp")), kPairSizesDiffer);
+    Image* a = nullptr;
+    Image* b = nullptr;
+    ASSERT_EQ(readImageFile(good.c_str(), &a), kReadOk);
+    ASSERT_EQ(readImageFile(other.c_str(), &b), kReadOk);
+    const ImagePtr first(a);
+    const ImagePtr second(b);
+    const Comparison files = compare(fileSource(good.c_str()), fileSource(other.c_str()), options);
+    const Comparison held = compare(imageSource(a), imageSource(b), options);
+    ASSERT_EQ(files.verdict, kPairOk);
+    EXPECT_EQ(files.mean, held.mean);
 }
 
 // Pictures with a million windows or more are scored in bands on several threads: each band's
