@@ -157,51 +157,78 @@ std::vector<bool> windowsLeftOut(const std::vector<std::uint8_t>& pixels, int wi
     return leftOut;
 }
 
-// The mean of the scores of the windows not left out, added in row order; a not-a-number when
-// none is scored.
-double meanOf(const std::vector<double>& scores, const std::vector<bool>& leftOut) {
+// The sum of the scores of the windows not left out, added in row order, and their count.
+struct Sum {
     double sum = 0.0;
     std::size_t scored = 0;
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        if (!leftOut.empty() && leftOut[i]) continue;
-        sum += scores[i];
-        ++scored;
+    // Adds count scores, the first of them window number first.
+    void add(const double* scores, std::size_t count, const std::vector<bool>& leftOut,
+             std::size_t first) {
+        if (leftOut.empty()) {
+            for (std::size_t i = 0; i < count; ++i) sum += scores[i];
+            scored += count;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (leftOut[first + i]) continue;
+            sum += scores[i];
+            ++scored;
+        }
     }
-    return scored == 0 ? std::numeric_limits<double>::quiet_NaN()
-                       : sum / static_cast<double>(scored);
-}
+    // A not-a-number when no window is scored.
+    double mean() const {
+        return scored == 0 ? std::numeric_limits<double>::quiet_NaN()
+                           : sum / static_cast<double>(scored);
+    }
+};
 
-// Scores every channel, each window by its lowest channel score.
+// Windows scored at once when their scores are not kept: a picture's windows may be as many as
+// its pixels, and their scores eight times its bytes.
+constexpr std::size_t kBandWindows = std::size_t{1} << 21;
+
+// Scores every channel, each window by its lowest channel score, in bands of rows of windows
+// unless the scores are kept; the sums still go in row order.
 void score(const Planes& first, const Planes& second, const CompareOptions& options,
            Comparison* comparison) {
     const int width = first.width;
     const int height = first.height;
-    comparison->windows = windowsOf(options.metric, width, height);
-    const std::size_t count = static_cast<std::size_t>(comparison->windows.columns) *
-                              static_cast<std::size_t>(comparison->windows.rows);
+    const Windows windows = windowsOf(options.metric, width, height);
+    comparison->windows = windows;
+    const auto columns = static_cast<std::size_t>(windows.columns);
     if (!options.ignored.empty()) {
-        comparison->leftOut = windowsLeftOut(ignoredPixels(options.ignored, width, height), width,
-                                             height, comparison->windows);
+        comparison->leftOut =
+            windowsLeftOut(ignoredPixels(options.ignored, width, height), width, height, windows);
         comparison->ignored = static_cast<std::size_t>(
             std::count(comparison->leftOut.begin(), comparison->leftOut.end(), true));
     }
+    const int band = options.blockScores
+                         ? windows.rows
+                         : static_cast<int>(std::clamp<std::size_t>(
+                               kBandWindows / std::max<std::size_t>(columns, 1), 1,
+                               static_cast<std::size_t>(std::max(windows.rows, 1))));
     const int channels = std::max(first.count, second.count);
-    std::vector<double> scores(count);
-    // A grey pair (a picture of windows may be as large as the pictures, in doubles) needs no
-    // second buffer, and its mean is its only channel's.
-    std::vector<double> channel(channels > 1 ? count : 0);
-    for (int c = 0; c < channels; ++c) {
-        const auto stride = static_cast<std::ptrdiff_t>(width);
-        localScores(options.metric, {first.channel[c], stride}, {second.channel[c], stride}, width,
-                    height, c == 0 ? scores.data() : channel.data());
-        if (c > 0) {
-            for (std::size_t i = 0; i < count; ++i) scores[i] = std::min(scores[i], channel[i]);
+    std::vector<double> scores(static_cast<std::size_t>(band) * columns);
+    std::vector<double> channel(channels > 1 ? scores.size() : 0);
+    std::array<Sum, 3> channelSums;
+    Sum lowest;
+    const auto stride = static_cast<std::ptrdiff_t>(width);
+    for (int row = 0; row < windows.rows; row += band) {
+        const int rows = std::min(band, windows.rows - row);
+        const std::size_t count = static_cast<std::size_t>(rows) * columns;
+        const std::size_t at = static_cast<std::size_t>(row) * columns;
+        for (int c = 0; c < channels; ++c) {
+            double* out = c == 0 ? scores.data() : channel.data();
+            localScoresOfRows(options.metric, {first.channel[c], stride},
+                              {second.channel[c], stride}, width, height, row, rows, out);
+            channelSums[c].add(out, count, comparison->leftOut, at);
+            if (c > 0) {
+                for (std::size_t i = 0; i < count; ++i) scores[i] = std::min(scores[i], out[i]);
+            }
         }
-        comparison->channels[c] = meanOf(c == 0 ? scores : channel, comparison->leftOut);
+        if (channels > 1) lowest.add(scores.data(), count, comparison->leftOut, at);
     }
-    if (channels == 1) comparison->channels.fill(comparison->channels[0]);
-    comparison->mean =
-        channels == 1 ? comparison->channels[0] : meanOf(scores, comparison->leftOut);
+    for (int c = 0; c < 3; ++c) comparison->channels[c] = channelSums[channels > 1 ? c : 0].mean();
+    comparison->mean = channels > 1 ? lowest.mean() : comparison->channels[0];
     if (options.blockScores) {
         comparison->scores = std::move(scores);
     } else {

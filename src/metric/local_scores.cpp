@@ -89,6 +89,24 @@ Windows windowsOf(Metric metric, int width, int height) {
 
 void localScores(Metric metric, GreyRows first, GreyRows second, int width, int height,
                  double* scores) {
+    localScoresOfRows(metric, first, second, width, height, 0,
+                      windowsOf(metric, width, height).rows, scores);
+}
+
+void localScoresOfRows(Metric metric, GreyRows first, GreyRows second, int width, int height,
+                       int firstRow, int rows, double* scores) {
+    if (rows <= 0) return;
+    // Kept pixels come from boxes over the whole picture's sides: that kernel takes the rows.
+    if (metric == Metric::kWangScaled) {
+        return wangScaledScores(first, second, width, height, firstRow, rows, scores);
+    }
+    // Any other window depends on its own pixels only: the rows of windows are those of the
+    // band of the picture that holds them.
+    const Windows windows = windowsOf(metric, width, height);
+    const std::ptrdiff_t top = static_cast<std::ptrdiff_t>(firstRow) * windows.step;
+    first.data += top * first.stride;
+    second.data += top * second.stride;
+    height = (rows - 1) * windows.step + windows.size;
     switch (metric) {
         case Metric::kBlocks:
             meanSSIMofRows(first, second, static_cast<std::size_t>(width),
@@ -97,14 +115,13 @@ void localScores(Metric metric, GreyRows first, GreyRows second, int width, int 
         case Metric::kWang:
             wangScores(first, second, width, height, scores);
             break;
-        case Metric::kWangScaled:
-            wangScaledScores(first, second, width, height, scores);
-            break;
         case Metric::kFFmpeg:
             ffmpegScores(first, second, width, height, scores);
             break;
         case Metric::kSkimage:
             skimageScores(first, second, width, height, scores);
+            break;
+        case Metric::kWangScaled:  // scored above
             break;
     }
 }

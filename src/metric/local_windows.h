@@ -28,8 +28,10 @@ void ffmpegScores(GreyRows first, GreyRows second, int width, int height, double
 void wangScores(GreyRows first, GreyRows second, int width, int height, double* scores);
 
 // Their ssim.m: the pictures first averaged over f x f boxes and kept at every f-th row and column
-// (f of scaleOf), then wangScores' windows on what is kept.
-void wangScaledScores(GreyRows first, GreyRows second, int width, int height, double* scores);
+// (f of scaleOf), then wangScores' windows on what is kept: the rows of windows from firstRow on,
+// rows of them.
+void wangScaledScores(GreyRows first, GreyRows second, int width, int height, int firstRow,
+                      int rows, double* scores);
 
 // ssim.m's f for a width x height picture: max(1, round(min(width, height) / 256)), halves away
 // from zero as MATLAB rounds.

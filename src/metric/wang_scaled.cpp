@@ -26,18 +26,19 @@ int boxStart(int kept, int scale) {
     return kept * scale - (scale - 1) / 2;
 }
 
-// The kept pixels of a picture, each the average over its box: the exact integer sum over f^2.
-std::vector<double> keptPixels(GreyRows picture, int width, int height, int scale) {
+// The kept pixels of a picture from kept row top on, rows of them, each the average over its box:
+// the exact integer sum over f^2.
+std::vector<double> keptPixels(GreyRows picture, int width, int height, int scale, int top,
+                               int rows) {
     const int keptWidth = scaledSide(width, scale);
-    const int keptHeight = scaledSide(height, scale);
-    std::vector<double> kept(static_cast<std::size_t>(keptWidth) * keptHeight);
+    std::vector<double> kept(static_cast<std::size_t>(keptWidth) * rows);
     std::vector<std::int64_t> columns(static_cast<std::size_t>(width));
     const auto boxes = static_cast<double>(scale) * scale;
-    for (int y = 0; y < keptHeight; ++y) {
+    for (int y = 0; y < rows; ++y) {
         std::fill(columns.begin(), columns.end(), 0);
         for (int i = 0; i < scale; ++i) {
             const std::uint8_t* row =
-                picture.data + mirrored(boxStart(y, scale) + i, height) * picture.stride;
+                picture.data + mirrored(boxStart(top + y, scale) + i, height) * picture.stride;
             for (int x = 0; x < width; ++x) columns[x] += row[x];
         }
         double* out = kept.data() + static_cast<std::size_t>(y) * keptWidth;
@@ -56,15 +57,21 @@ int scaleOf(int width, int height) {
     return std::max(1, (std::min(width, height) + 128) / 256);
 }
 
-void wangScaledScores(GreyRows first, GreyRows second, int width, int height, double* scores) {
+void wangScaledScores(GreyRows first, GreyRows second, int width, int height, int firstRow,
+                      int rows, double* scores) {
     const int scale = scaleOf(width, height);
-    // Averages over 1 x 1 boxes are the levels themselves.
-    if (scale == 1) return wangScores(first, second, width, height, scores);
     const int keptWidth = scaledSide(width, scale);
-    const std::vector<double> a = keptPixels(first, width, height, scale);
-    const std::vector<double> b = keptPixels(second, width, height, scale);
-    gaussianScores(Planes<double>{a.data(), keptWidth, b.data(), keptWidth, keptWidth,
-                                  scaledSide(height, scale)},
+    // The kept rows that the rows of windows cover: ten more than there are of them.
+    const int keptRows = rows + 10;
+    // Averages over 1 x 1 boxes are the levels themselves.
+    if (scale == 1) {
+        first.data += firstRow * first.stride;
+        second.data += firstRow * second.stride;
+        return wangScores(first, second, width, keptRows, scores);
+    }
+    const std::vector<double> a = keptPixels(first, width, height, scale, firstRow, keptRows);
+    const std::vector<double> b = keptPixels(second, width, height, scale, firstRow, keptRows);
+    gaussianScores(Planes<double>{a.data(), keptWidth, b.data(), keptWidth, keptWidth, keptRows},
                    scores);
 }
 
