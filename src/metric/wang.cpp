@@ -21,6 +21,13 @@
 #else
 #define LIKENESS_VECTOR_CLONES
 #endif
+// The rows a loop reads and the rows it writes never overlap: GCC may take eight columns at once
+// without checking them all against each other.
+#if defined(__GNUC__) && !defined(__clang__)
+#define LIKENESS_NO_OVERLAP _Pragma("GCC ivdep")
+#else
+#define LIKENESS_NO_OVERLAP
+#endif
 
 namespace likeness {
 
@@ -60,7 +67,7 @@ inline __attribute__((always_inline)) void downColumns(Planes<Level> planes, int
     double* __restrict products = means->products.data();
     const std::ptrdiff_t sa = planes.firstStride;
     const std::ptrdiff_t sb = planes.secondStride;
-#pragma GCC ivdep
+    LIKENESS_NO_OVERLAP
     for (int x = 0; x < planes.width; ++x) {
         const Sum u = a[x];
         const Sum v = b[x];
