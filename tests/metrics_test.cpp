@@ -334,6 +334,10 @@ TEST(MetricsOnThreads, BandsScoreAsOnePictureDoes) {
                     {pair.second.data() + offset, pair.width}, pair.width, rows + 10, band.data());
         EXPECT_TRUE(std::equal(band.begin(), band.end(), whole.begin() + top * columns)) << top;
     }
+    // A million windows in too few rows for two bands: one thread scores them all.
+    const Pair wide(110000, 20);
+    const std::vector<double> scores = wide.scores(Metric::kWang);
+    EXPECT_TRUE(std::none_of(scores.begin(), scores.end(), [](double s) { return s == 0; }));
 }
 
 }  // namespace

@@ -141,7 +141,8 @@ LIKENESS_VECTOR_CLONES void scoreBand(Planes<double> planes, int begin, int end,
 unsigned threadsFor(int columns, int rows) {
     if (std::int64_t{columns} * rows < kWindowsForThreads) return 1;
     const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-    return std::min({processors, kMostThreads, static_cast<unsigned>(rows / kSide)});
+    // A band of a few rows costs its thread more than it scores.
+    return std::clamp(static_cast<unsigned>(rows / kSide), 1u, std::min(processors, kMostThreads));
 }
 
 }  // namespace
