@@ -18,6 +18,7 @@
 #include "likeness/engine.h"
 #include "likeness/image_file.h"
 #include "likeness/likeness.h"
+#include "likeness/metrics.h"
 
 namespace py = pybind11;
 
@@ -124,6 +125,9 @@ void raiseRefusal(const Comparison& comparison) {
         case kMaskSizeDiffers:
             throw py::value_error("likeness: the mask's shape is not the pictures' " +
                                   sidesText(comparison, false));
+        case kPairTooSmall:
+            throw py::value_error("likeness: the sides " + sidesText(comparison, false) +
+                                  " are too small for one window of the metric");
         default:
             return;
     }
@@ -152,9 +156,20 @@ class ArrayMask {
     Image image_{};
 };
 
+// The metric of that name, or ValueError.
+Metric metricOf(const std::string& name) {
+    Metric metric = Metric::kBlocks;
+    if (!metricNamed(name, &metric)) {
+        throw py::value_error("likeness: no metric is named '" + name +
+                              "' (blocks, wang, wang-scaled, ffmpeg or skimage)");
+    }
+    return metric;
+}
+
 // Two arrays compared by the engine, with the interpreter free to run other threads meanwhile.
 Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockScores,
-                         const std::optional<py::buffer>& mask, bool colour) {
+                         const std::optional<py::buffer>& mask, bool colour,
+                         const std::string& metric) {
     ArrayImage first(a, "first");
     ArrayImage second(b, "second");
     std::optional<ArrayMask> leftOut;
@@ -162,6 +177,7 @@ Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockSco
     options.blockScores = blockScores;
     options.colour = colour;
     if (mask) options.ignored.masks.push_back(leftOut.emplace(*mask).image());
+    options.metric = metricOf(metric);
     Comparison comparison;
     {
         py::gil_scoped_release release;
@@ -172,21 +188,22 @@ Comparison compareArrays(const py::buffer& a, const py::buffer& b, bool blockSco
 }
 
 double ssim(const py::buffer& a, const py::buffer& b, const std::optional<py::buffer>& mask,
-            bool colour) {
-    return compareArrays(a, b, false, mask, colour).mean;
+            bool colour, const std::string& metric) {
+    return compareArrays(a, b, false, mask, colour, metric).mean;
 }
 
+// The windows' scores as their grid: a row of the array a row of windows.
 py::array_t<double> scoresArray(const Comparison& comparison) {
-    py::array_t<double> scores(
-        {comparison.firstHeight / kBlockSize, comparison.firstWidth / kBlockSize});
+    py::array_t<double> scores({comparison.windows.rows, comparison.windows.columns});
     std::copy(comparison.scores.begin(), comparison.scores.end(), scores.mutable_data());
     return scores;
 }
 
-// Blocks left out score a not-a-number.
+// Windows left out score a not-a-number.
 py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b,
-                                const std::optional<py::buffer>& mask, bool colour) {
-    Comparison comparison = compareArrays(a, b, true, mask, colour);
+                                const std::optional<py::buffer>& mask, bool colour,
+                                const std::string& metric) {
+    Comparison comparison = compareArrays(a, b, true, mask, colour, metric);
     for (std::size_t i = 0; i < comparison.leftOut.size(); ++i) {
         if (comparison.leftOut[i]) comparison.scores[i] = std::nan("");
     }
@@ -195,10 +212,12 @@ py::array_t<double> blockScores(const py::buffer& a, const py::buffer& b,
 
 // (code, which, mean, scores) for two files compared as the programs compare them: the reader's
 // code and which file (1 or 2) when one cannot be read, else 0; Python's side raises for it.
-py::tuple compareFiles(const std::string& first, const std::string& second, bool blocks) {
+py::tuple compareFiles(const std::string& first, const std::string& second, bool blocks,
+                       const std::string& metric) {
     CompareOptions options;
     options.limits = limitsFromEnvironment();
     options.blockScores = blocks;
+    options.metric = metricOf(metric);
     Comparison comparison;
     int error = 0;
     {
@@ -280,15 +299,16 @@ int writeBMP(const std::string& path, const py::buffer& buffer) {
 PYBIND11_MODULE(_core, module) {
     module.doc() = "The compiled part of likeness; use the functions of the likeness package.";
     module.def("ssim", &likeness::ssim, py::arg("a"), py::arg("b"), py::arg("mask") = py::none(),
-               py::arg("colour") = false,
-               "Mean block SSIM of two uint8 arrays, grey or of three equal channels, sides "
-               "multiples of 8; blocks touching a True pixel of mask left out.");
+               py::arg("colour") = false, py::arg("metric") = "blocks",
+               "Mean SSIM of two uint8 arrays, grey or of three equal channels, by the metric "
+               "named; windows touching a True pixel of mask left out.");
     module.def("block_scores", &likeness::blockScores, py::arg("a"), py::arg("b"),
                py::arg("mask") = py::none(), py::arg("colour") = false,
-               "Every 8 x 8 block's SSIM, a float64 array of shape (height / 8, width / 8); NaN "
-               "for a block left out.");
+               py::arg("metric") = "blocks",
+               "Every window's SSIM, a float64 array of the windows' grid; NaN for a window left "
+               "out.");
     module.def("compare", &likeness::compareFiles, py::arg("first"), py::arg("second"),
-               py::arg("blocks"),
+               py::arg("blocks"), py::arg("metric"),
                "(code, which, mean or errno, scores) of two image files (paths as bytes).");
     module.def("read", &likeness::read, py::arg("path"),
                "(code, errno, array) of the image file at path (bytes).");

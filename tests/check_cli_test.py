@@ -18,8 +18,8 @@ import xml.etree.ElementTree as ElementTree
 import zlib
 
 CHECK, LIKENESS, LIKENESS_MAP, DATA, SHARD = [os.fsencode(a) for a in sys.argv[1:6]]
-KEYS = ["first", "second", "ssim", "channels", "blocks", "ignored", "worst", "below", "pass", "map",
-        "diff", "error", "code"]
+KEYS = ["first", "second", "metric", "ssim", "channels", "blocks", "ignored", "worst", "below",
+        "pass", "map", "diff", "error", "code"]
 
 
 def run(*arguments, stdin=b"", cwd=None, env=None):
@@ -116,7 +116,7 @@ def check_folders_and_lists(folder):
             shutil.copy(crafted(b"blocks-second.bmp"), os.path.join(side, name))
     out, _, status = run(left, right)
     lines = out.decode().splitlines()
-    assert status == 2 and lines[-1] == "4 pairs: 2 passed, 0 failed, 2 not compared", lines
+    assert status == 2 and lines[-1] == "4 pairs: 2 passed, 0 failed, 2 not compared (metric blocks)", lines
     assert "missing second" in lines[2] and "missing first" in lines[3] and "sub/a.bmp" in lines[4]
     pairs = [crafted(b"blocks-first.bmp"), crafted(b"blocks-second.bmp")]
     lines = [b"\t".join(pairs if i % 3 else pairs[::-1]) for i in range(150)]
@@ -148,8 +148,8 @@ def check_trouble(folder):
                            stdin=b"".join(a + b"\t" + b + b"\n" for a, b in pairs))
     got = records(out)
     assert (status, err) == (2, b"") and [r["error"] for r in got] == [None, "not divisible", None, None]
-    assert list(got[2].values()) == [empty.decode(), empty.decode(), None, None, 0, 0, None, 0, True,
-                                     None, None, None, None], got[2]
+    assert list(got[2].values()) == [empty.decode(), empty.decode(), "blocks", None, None, 0, 0, None,
+                                     0, True, None, None, None, None], got[2]
     assert sorted(os.listdir(maps)) == [os.path.basename(got[i]["map"]).encode() for i in (0, 3)]
     check_junit(junit, 4, 1, 1)
     blocked = os.path.join(folder, b"blocked")
@@ -255,7 +255,8 @@ def check_usage_errors(folder):
                       [b"--ignore", b"-1,0,1,1", b"a", b"b"], [b"--ignore", b"1,2,3", b"a", b"b"],
                       [b"--mask"],[b"--bogus", b"a", b"b"], [b"--min-mean", b"x", b"a", b"b"], [b"a"],
                       [b"--jobs", b"0", b"a", b"b"], [b"--pairs", folder], [b"--all-maps", b"a", b"b"],
-                      [b"--pairs", os.path.join(folder, b"none.tsv")], [b"--pairs", b"-"]):
+                      [b"--pairs", os.path.join(folder, b"none.tsv")], [b"--pairs", b"-"],
+                      [b"--metric", b"ssim", b"a", b"b"], [b"--metric=Wang", b"a", b"b"]):
         out, err, status = run(*arguments)
         assert (out, status) == (b"", 2) and b"Usage: likeness-check" in err, arguments
 

@@ -121,18 +121,21 @@ Record compared() {
     record.below = 2;
     record.map = "maps/000001-c.png";
     record.diff = "diffs/000001-c.png";
+    record.metric = Metric::kWangScaled;
     return record;
 }
 
 TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     EXPECT_EQ(written(Format::kJson, compared()),
               "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
-              "\"ssim\":0.468295022370149,\"channels\":null,\"blocks\":12,\"ignored\":0,"
+              "\"metric\":\"wang-scaled\",\"ssim\":0.468295022370149,\"channels\":null,\"blocks\":"
+              "12,\"ignored\":0,"
               "\"worst\":{\"x\":16,\"y\":8,"
               "\"ssim\":-0.25},\"below\":2,\"pass\":false,\"map\":\"maps/000001-c.png\","
               "\"diff\":\"diffs/000001-c.png\",\"error\":null,\"code\":null}\n");
     EXPECT_EQ(written(Format::kCsv, compared()),
-              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,,,,12,0,16,8,-0.25,2,"
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",wang-scaled,0.468295022370149,,,,12,0,"
+              "16,8,-0.25,2,"
               "false,maps/000001-c.png,diffs/000001-c.png,,\r\n");
     EXPECT_EQ(written(Format::kText, compared()),
               "FAIL   0.468295      12 -0.250000 16,8            2  a,\"b\".png  c\r\xff.png  map "
@@ -142,7 +145,8 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     unread.second = "s";
     unread.problem = Problem::kCannotReadSecond;
     unread.code = -30;
-    EXPECT_EQ(written(Format::kCsv, unread), "f,s,,,,,,,,,,,false,,,cannot read second,-30\r\n");
+    EXPECT_EQ(written(Format::kCsv, unread),
+              "f,s,blocks,,,,,,,,,,,false,,,cannot read second,-30\r\n");
     EXPECT_EQ(written(Format::kText, unread),
               "ERROR cannot read second (code -30)" + std::string(18, ' ') + "f  s\n");
     // A compared pair without blocks has no mean and no worst block.
@@ -152,16 +156,21 @@ TEST(WriteRecord, WritesEachFormatsFieldsAndTheShortestMean) {
     empty.pass = true;
     EXPECT_EQ(
         written(Format::kJson, empty),
-        "{\"first\":\"e\",\"second\":\"f\",\"ssim\":null,\"channels\":null,\"blocks\":0,"
+        "{\"first\":\"e\",\"second\":\"f\",\"metric\":\"blocks\",\"ssim\":null,\"channels\":null,"
+        "\"blocks\":0,"
         "\"ignored\":0,\"worst\":null,"
         "\"below\":0,\"pass\":true,\"map\":null,\"diff\":null,\"error\":null,\"code\":null}\n");
-    EXPECT_EQ(written(Format::kCsv, empty), "e,f,,,,,0,0,,,,0,true,,,,\r\n");
+    EXPECT_EQ(written(Format::kCsv, empty), "e,f,blocks,,,,,0,0,,,,0,true,,,,\r\n");
     unread.problem = Problem::kNotDivisible;
     EXPECT_EQ(written(Format::kJson, unread),
-              "{\"first\":\"f\",\"second\":\"s\",\"ssim\":null,\"channels\":null,\"blocks\":null,"
+              "{\"first\":\"f\",\"second\":\"s\",\"metric\":\"blocks\",\"ssim\":null,\"channels\":"
+              "null,\"blocks\":null,"
               "\"ignored\":null,\"worst\":null,"
               "\"below\":null,\"pass\":false,\"map\":null,\"diff\":null,\"error\":\"not "
               "divisible\",\"code\":null}\n");
+    unread.problem = Problem::kTooSmall;
+    unread.metric = Metric::kFFmpeg;
+    EXPECT_EQ(written(Format::kCsv, unread), "f,s,ffmpeg,,,,,,,,,,,false,,,too small,\r\n");
 }
 
 TEST(WriteRecord, GivesEachChannelsMeanAndTheBlocksIgnored) {
@@ -173,11 +182,13 @@ TEST(WriteRecord, GivesEachChannelsMeanAndTheBlocksIgnored) {
     EXPECT_EQ(
         written(Format::kJson, record),
         "{\"first\":\"a,\\\"b\\\".png\",\"second\":\"c\\r\xEF\xBF\xBD.png\","
-        "\"ssim\":0.468295022370149,\"channels\":{\"r\":0.5,\"g\":0.25,\"b\":1},"
+        "\"metric\":\"wang-scaled\",\"ssim\":0.468295022370149,\"channels\":{\"r\":0.5,\"g\":0.25,"
+        "\"b\":1},"
         "\"blocks\":12,\"ignored\":3,\"worst\":{\"x\":16,\"y\":8,\"ssim\":-0.25},"
         "\"below\":2,\"pass\":false,\"map\":null,\"diff\":null,\"error\":null,\"code\":null}\n");
     EXPECT_EQ(written(Format::kCsv, record),
-              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",0.468295022370149,0.5,0.25,1,12,3,16,8,"
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",wang-scaled,0.468295022370149,0.5,0.25,"
+              "1,12,3,16,8,"
               "-0.25,2,false,,,,\r\n");
     EXPECT_EQ(
         written(Format::kText, record),
@@ -186,9 +197,9 @@ TEST(WriteRecord, GivesEachChannelsMeanAndTheBlocksIgnored) {
     // A mask that cannot be read carries the reader's code.
     record.problem = Problem::kCannotReadMask;
     record.code = -10;
-    EXPECT_EQ(
-        written(Format::kCsv, record),
-        "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",,,,,,,,,,,false,,,cannot read mask,-10\r\n");
+    EXPECT_EQ(written(Format::kCsv, record),
+              "\"a,\"\"b\"\".png\",\"c\r\xEF\xBF\xBD.png\",wang-scaled,,,,,,,,,,,false,,,cannot "
+              "read mask,-10\r\n");
 }
 
 TEST(ComparePair, NamesTheSideThatFailedAndEachMapApart) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "likeness.h"
 
@@ -43,5 +44,17 @@ Windows windowsOf(Metric metric, int width, int height);
 // order, into scores (columns * rows of windowsOf). The same bits on every processor.
 void localScores(Metric metric, GreyRows first, GreyRows second, int width, int height,
                  double* scores);
+
+// The scores of the rows of windows from firstRow on, rows of them, into scores (columns * rows),
+// with the bits localScores gives them: for a caller that takes the mean of a picture whose
+// windows' scores would not fit in memory at once.
+void localScoresOfRows(Metric metric, GreyRows first, GreyRows second, int width, int height,
+                       int firstRow, int rows, double* scores);
+
+// An 8-bit width x height picture of the windows' scores, each drawn as blockMap draws a block,
+// over the step x step pixels from its top-left one; the pixels past the last window's take the
+// nearest window's. nullptr when memory is exhausted.
+ImagePtr windowMap(int width, int height, const Windows& windows,
+                   const std::vector<double>& scores);
 
 }  // namespace likeness

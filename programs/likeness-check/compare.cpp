@@ -78,7 +78,8 @@ void score(const Pair& pair, const Comparison& comparison, std::size_t index, co
     const bool drawn = !record->pass || settings.allMaps;
     if (!settings.maps.empty() && drawn) {
         const std::string path = mapPath(settings.maps, index, record->second);
-        ImagePtr map = blockMap(comparison.firstWidth, comparison.firstHeight, scores);
+        ImagePtr map =
+            windowMap(comparison.firstWidth, comparison.firstHeight, comparison.windows, scores);
         if (map && writePng(path, *map))
             record->map = path;
         else
@@ -109,6 +110,8 @@ Problem problemOf(const Comparison& comparison) {
             return Problem::kNotDivisible;
         case kMaskSizeDiffers:
             return Problem::kMaskSize;
+        case kPairTooSmall:
+            return Problem::kTooSmall;
         default:
             return Problem::kNone;
     }
@@ -138,6 +141,7 @@ void compareInto(const Pair& pair, std::size_t index, const Loaded* first, const
     options.limits = limitsFromEnvironment();
     options.luma = settings.luma;
     options.colour = settings.colour;
+    options.metric = settings.metric;
     options.blockScores = true;
     options.ignored.rectangles = settings.ignore;
     if (settings.mask && !addMask(*settings.mask, &options.ignored, record)) return;
@@ -168,6 +172,7 @@ Record comparePair(const Pair& pair, std::size_t index, const Loaded* first,
     try {
         record.first = pair.first;
         record.second = pair.second;
+        record.metric = settings.metric;
         record.problem = pair.problem;
         if (record.problem == Problem::kNone) compareInto(pair, index, first, settings, &record);
     } catch (const std::bad_alloc&) {

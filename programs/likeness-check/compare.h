@@ -10,6 +10,7 @@
 #include "likeness-check/masks.h"
 #include "likeness-check/record.h"
 #include "likeness/image.h"
+#include "likeness/metrics.h"
 
 namespace likeness::check {
 
@@ -30,6 +31,7 @@ struct Settings {
     // Left out of every pair: the rectangles, and the mask of --mask when one is given.
     std::vector<Rectangle> ignore;
     std::shared_ptr<const Mask> mask;
+    Metric metric = Metric::kBlocks;
     std::string maps;      // the folder for maps; none when empty
     std::string diffs;     // the folder for difference pictures; none when empty
     bool allMaps = false;  // a map and a difference picture for every compared pair, not only

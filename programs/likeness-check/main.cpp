@@ -119,7 +119,7 @@ Outcome run(const Options& options, PairSource& source, std::size_t total, const
         },
         [&](const Record& record) { emit(&run, record); });
     if (run.progress) run.progress->clear();
-    writeSummary(stdout, options.format, run.outcome.tally);
+    writeSummary(stdout, options.format, run.outcome.tally, options.settings.metric);
     report(&run);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) run.outcome.troubled = true;
     return std::move(run.outcome);

@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --colour         score colour images channel by channel, each block by its lowest\n"
     "  --ignore X,Y,W,H leave out the blocks that touch this rectangle (repeatable)\n"
     "  --mask FILE      leave out the blocks that touch a black pixel of FILE\n"
+    "  --metric M       the SSIM to take: blocks (default), wang, wang-scaled, ffmpeg\n"
+    "                   or skimage (see likeness-check(1))\n"
     "  --help           print this text and exit\n"
     "  --version        print the version and exit\n"
     "\n"
@@ -111,6 +113,9 @@ std::string applyValue(std::string_view name, const char* value, Options* option
         options->settings.ignore.push_back(rectangle);
     } else if (name == "--mask") {
         options->mask = value;
+    } else if (name == "--metric") {
+        if (!metricNamed(value, &options->settings.metric))
+            return "unknown metric: '" + std::string(value) + "'";
     } else if (name == "--junit") {
         options->junit = value;
     } else if (name == "--maps" || name == "--diffs" || name == "--html") {
@@ -127,8 +132,9 @@ std::string applyValue(std::string_view name, const char* value, Options* option
 }
 
 bool takesValue(std::string_view name) {
-    for (const char* option : {"--min-mean", "--min-block", "--format", "--junit", "--maps",
-                               "--diffs", "--html", "--jobs", "--pairs", "--ignore", "--mask"}) {
+    for (const char* option :
+         {"--min-mean", "--min-block", "--format", "--junit", "--maps", "--diffs", "--html",
+          "--jobs", "--pairs", "--ignore", "--mask", "--metric"}) {
         if (name == option) return true;
     }
     return false;

@@ -42,6 +42,7 @@ Field integerField(Integer value) {
 enum Column {
     kFirst,
     kSecond,
+    kMetric,
     kSsim,
     kSsimR,
     kSsimG,
@@ -60,14 +61,15 @@ enum Column {
     kColumns
 };
 constexpr const char* kColumnNames[kColumns] = {
-    "first",   "second",     "ssim",  "ssim_r", "ssim_g", "ssim_b", "blocks", "ignored", "worst_x",
-    "worst_y", "worst_ssim", "below", "pass",   "map",    "diff",   "error",  "code"};
+    "first",   "second",  "metric",     "ssim",  "ssim_r", "ssim_g", "ssim_b", "blocks", "ignored",
+    "worst_x", "worst_y", "worst_ssim", "below", "pass",   "map",    "diff",   "error",  "code"};
 
 // The fields of a record, one a column; those that do not apply are null.
 std::vector<Field> fieldsOf(const Record& r) {
     std::vector<Field> fields(kColumns);
     fields[kFirst] = textField(r.first);
     fields[kSecond] = textField(r.second);
+    fields[kMetric] = textField(metricName(r.metric));
     fields[kPass] = {r.pass ? "true" : "false"};
     if (!r.map.empty()) fields[kMap] = textField(r.map);
     if (!r.diff.empty()) fields[kDiff] = textField(r.diff);
@@ -246,11 +248,11 @@ void writeRecord(std::FILE* out, Format format, const Record& record) {
     std::fflush(out);
 }
 
-void writeSummary(std::FILE* out, Format format, const Tally& tally) {
+void writeSummary(std::FILE* out, Format format, const Tally& tally, Metric metric) {
     if (format != Format::kText) return;
-    std::fprintf(out, "%zu pairs: %zu passed, %zu failed, %zu not compared\n",
+    std::fprintf(out, "%zu pairs: %zu passed, %zu failed, %zu not compared (metric %s)\n",
                  tally.passed + tally.failed + tally.incomparable, tally.passed, tally.failed,
-                 tally.incomparable);
+                 tally.incomparable, metricName(metric));
 }
 
 }  // namespace likeness::check

@@ -24,8 +24,8 @@ struct Tally {
 void writeHeader(std::FILE* out, Format format);
 // One record's line.
 void writeRecord(std::FILE* out, Format format, const Record& record);
-// The summary line, if the format has one.
-void writeSummary(std::FILE* out, Format format, const Tally& tally);
+// The summary line, if the format has one, naming the SSIM asked for.
+void writeSummary(std::FILE* out, Format format, const Tally& tally, Metric metric);
 
 // The JUnit XML report of every record: one test case a pair, a failure for a pair that fell
 // short, an error for one that could not be compared. False when the file cannot be written.

@@ -30,6 +30,8 @@ const char* problemWords(Problem problem) {
             return "cannot read mask";
         case Problem::kMaskSize:
             return "mask size";
+        case Problem::kTooSmall:
+            return "too small";
         case Problem::kNone:
             break;
     }

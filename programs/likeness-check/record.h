@@ -27,6 +27,7 @@ enum class Problem {
     kOutOfMemory,  // memory, or a thread, could not be had for the pair
     kCannotReadMask,
     kMaskSize,  // a mask is not of the pair's size
+    kTooSmall,  // a side is shorter than the metric's window
 };
 
 // The words a record uses for a problem ("cannot read first", ...); empty for kNone.
@@ -50,7 +51,8 @@ struct Record {
     std::string first;
     std::string second;
     Problem problem = Problem::kNone;
-    int code = 0;  // the reader's result code when a file could not be read
+    Metric metric = Metric::kBlocks;  // the SSIM asked for
+    int code = 0;                     // the reader's result code when a file could not be read
     double mean = std::nan("");
     std::optional<std::array<double, 3>> channels;  // with colour: each channel's mean, r g b
     std::size_t blocks = 0;                         // the blocks scored

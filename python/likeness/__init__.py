@@ -1,5 +1,10 @@
 """Exact mean SSIM of grey pictures over non-overlapping 8 x 8 blocks, as the likeness tool prints it.
 
+Every comparison takes metric="NAME" too, for the SSIM that other tools and papers report:
+"blocks" (the default, the tool's own), "wang" (ssim_index.m of Wang et al. 2004), "wang-scaled"
+(their ssim.m, downsampled first), "ffmpeg" (ffmpeg's ssim filter) or "skimage" (scikit-image's
+structural_similarity defaults); see likeness-check(1).
+
 read(path)            -> uint8 array, (height, width) or (height, width, 3), from an image file
 compare(p, q)         -> mean block SSIM of two image files, what the likeness tool prints
 ssim(a, b)            -> mean block SSIM of two uint8 arrays, the bits the tool prints
@@ -107,21 +112,23 @@ def read(path: Path) -> numpy.ndarray:
     return array
 
 
-def compare(first: Path, second: Path, blocks: bool = False):
+def compare(first: Path, second: Path, blocks: bool = False, metric: str = "blocks"):
     """Compares two image files as the likeness tool does, through the same readers and checks.
 
     Gives the mean block SSIM, the number likeness prints; with blocks=True, the pair (mean,
     block scores as read by block_scores). A file that cannot be read raises as read() does, the
     first file's trouble first; a colour picture, shapes that differ and sides that are not
-    multiples of 8 raise ValueError.
+    multiples of 8 raise ValueError. metric names another SSIM, as ssim() takes it.
     """
-    code, which, value, scores = _core.compare(os.fsencode(first), os.fsencode(second), blocks)
+    code, which, value, scores = _core.compare(
+        os.fsencode(first), os.fsencode(second), blocks, metric
+    )
     if code != 0:
         raise _refusal(code, value, first if which == 1 else second)
     return (value, scores) if blocks else value
 
 
-def ssim(a, b, mask=None, colour: bool = False) -> float:
+def ssim(a, b, mask=None, colour: bool = False, metric: str = "blocks") -> float:
     """Mean SSIM over the 8 x 8 blocks of two grey pictures: the number the likeness tool prints.
 
     a and b are uint8 arrays (or any buffer of that kind) of the same shape whose sides are
@@ -131,23 +138,28 @@ def ssim(a, b, mask=None, colour: bool = False) -> float:
     array of colour, other dimensions, shapes that differ and sides that are not multiples of 8
     raise ValueError.
 
-    mask, a bool array of shape (height, width), leaves out every block that holds a True pixel,
+    mask, a bool array of shape (height, width), leaves out every window that holds a True pixel,
     as likeness-check --mask does (the mean is over the others; NaN when none is left); a mask of
     another type raises TypeError, of another shape ValueError. With colour=True an (h, w, 3)
-    array of colour is scored channel by channel, each block by its lowest channel, as
-    likeness-check --colour does.
+    array of colour is scored channel by channel, each window by its lowest channel, as
+    likeness-check --colour does. metric="wang", "wang-scaled", "ffmpeg" or "skimage" takes that
+    SSIM instead, of pictures of any sides at least as long as its window (ValueError otherwise);
+    an unknown name raises ValueError.
     """
-    return _core.ssim(a, b, mask, colour)
+    return _core.ssim(a, b, mask, colour, metric)
 
 
-def block_scores(a, b, mask=None, colour: bool = False) -> numpy.ndarray:
+def block_scores(a, b, mask=None, colour: bool = False, metric: str = "blocks") -> numpy.ndarray:
     """Every 8 x 8 block's SSIM, as a float64 array of shape (height / 8, width / 8).
 
     The blocks likeness-map draws, with the same arguments and errors as ssim; their sum in row
     order divided by their count is ssim(a, b). A block that mask leaves out is NaN, so that
-    numpy.nanmean gives ssim(a, b, mask).
+    numpy.nanmean gives ssim(a, b, mask). With another metric, its local windows' scores, a row
+    of the array a row of windows: (height - 10, width - 10) for "wang", (height - 6, width - 6)
+    for "skimage", (height // 4 - 1, width // 4 - 1) for "ffmpeg", those of the kept pixels for
+    "wang-scaled".
     """
-    return _core.block_scores(a, b, mask, colour)
+    return _core.block_scores(a, b, mask, colour, metric)
 
 
 def write_bmp(path: Path, array) -> None:

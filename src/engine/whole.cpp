@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/levels.h"
+#include "engine/source_reader.h"
 #include "likeness/likeness.h"
 #include "likeness/read_result.h"
 
@@ -147,19 +148,30 @@ std::vector<bool> windowsLeftOut(const std::vector<std::uint8_t>& pixels, int wi
     return leftOut;
 }
 
-// The mean of the scores of the windows not left out, added in row order; a not-a-number when
-// none is scored.
-double meanOf(const std::vector<double>& scores, const std::vector<bool>& leftOut) {
+// The sum of the scores of the windows not left out, added in row order, and their count.
+struct Sum {
     double sum = 0.0;
     std::size_t scored = 0;
-    for (std::size_t i = 0; i < scores.size(); ++i) {
-        if (!leftOut.empty() && leftOut[i]) continue;
-        sum += scores[i];
-        ++scored;
+    // Adds count scores, the first of them window number first.
+    void add(const double* scores, std::size_t count, const std::vector<bool>& leftOut,
+             std::size_t first) {
+        if (leftOut.empty()) {
+            for (std::size_t i = 0; i < count; ++i) sum += scores[i];
+            scored += count;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (leftOut[first + i]) continue;
+            sum += scores[i];
+            ++scored;
+        }
     }
-    return scored == 0 ? std::numeric_limits<double>::quiet_NaN()
-                       : sum / static_cast<double>(scored);
-}
+    // A not-a-number when no window is scored.
+    double mean() const {
+        return scored == 0 ? std::numeric_limits<double>::quiet_NaN()
+                           : sum / static_cast<double>(scored);
+    }
+};
 
 // Bytes of one picture's band split into channels: the band stays in the cache while it is
 // scored, where planes of the whole picture would be written out to memory and read back.
@@ -228,32 +240,113 @@ std::array<std::vector<double>, 3> channelScores(const Planes& first, const Plan
     return scores;
 }
 
-// Scores every channel, each window by its lowest channel score.
-void score(const Planes& first, const Planes& second, const CompareOptions& options,
-           Comparison* comparison) {
-    const int width = first.width;
-    const int height = first.height;
-    comparison->windows = windowsOf(options.metric, width, height);
+// The mean of the scores of the windows not left out, added in row order.
+double meanOf(const std::vector<double>& scores, const std::vector<bool>& leftOut) {
+    Sum sum;
+    sum.add(scores.data(), scores.size(), leftOut, 0);
+    return sum.mean();
+}
+
+// Block scores, each block by its lowest channel score.
+void scoreBlocks(const Planes& first, const Planes& second, bool keep, Comparison* comparison) {
     const std::size_t count = static_cast<std::size_t>(comparison->windows.columns) *
                               static_cast<std::size_t>(comparison->windows.rows);
-    if (!options.ignored.empty()) {
-        comparison->leftOut = windowsLeftOut(ignoredPixels(options.ignored, width, height), width,
-                                             height, comparison->windows);
-        comparison->ignored = static_cast<std::size_t>(
-            std::count(comparison->leftOut.begin(), comparison->leftOut.end(), true));
-    }
     std::array<std::vector<double>, 3> channels =
-        channelScores(first, second, options.metric, count);
+        channelScores(first, second, Metric::kBlocks, count);
     std::vector<double>& scores = channels[0];
     for (int c = 0; c < 3; ++c) comparison->channels[c] = meanOf(channels[c], comparison->leftOut);
     for (std::size_t i = 0; i < count; ++i)
         scores[i] = std::min(std::min(scores[i], channels[1][i]), channels[2][i]);
     comparison->mean = meanOf(scores, comparison->leftOut);
-    if (options.blockScores) {
-        comparison->scores = std::move(scores);
-    } else {
-        comparison->leftOut.clear();
+    if (keep) comparison->scores = std::move(scores);
+}
+
+// A picture's three channels as planes of the whole picture: its grey plane, or its pixels split
+// into split. Overlapping windows need every row of a channel at hand.
+std::array<const std::uint8_t*, 3> wholeChannels(const Planes& planes,
+                                                 std::unique_ptr<std::uint8_t[]>* split) {
+    std::array<const std::uint8_t*, 3> channels{};
+    if (planes.count == 1) {
+        channels.fill(planes.levels);
+        return channels;
     }
+    const std::size_t pixels =
+        static_cast<std::size_t>(planes.width) * static_cast<std::size_t>(planes.height);
+    *split = std::make_unique_for_overwrite<std::uint8_t[]>(3 * pixels);
+    const std::array<std::uint8_t*, 3> into{split->get(), split->get() + pixels,
+                                            split->get() + 2 * pixels};
+    bool colour = false;
+    channelRows(planes.pixels, into, pixels, &colour);
+    std::copy(into.begin(), into.end(), channels.begin());
+    return channels;
+}
+
+// Windows scored at once when their scores are not kept: a picture's windows may be as many as
+// its pixels, and their scores eight times its bytes.
+constexpr std::size_t kBandWindows = std::size_t{1} << 21;
+
+// Another metric's window scores, each window by its lowest channel score, in bands of rows of
+// windows unless the scores are kept; the sums still go in row order.
+void scoreWindows(const Planes& first, const Planes& second, const CompareOptions& options,
+                  Comparison* comparison) {
+    const int width = first.width;
+    const int height = first.height;
+    const Windows& windows = comparison->windows;
+    const auto columns = static_cast<std::size_t>(windows.columns);
+    const int band = options.blockScores
+                         ? windows.rows
+                         : static_cast<int>(std::clamp<std::size_t>(
+                               kBandWindows / std::max<std::size_t>(columns, 1), 1,
+                               static_cast<std::size_t>(std::max(windows.rows, 1))));
+    const int channels = std::max(first.count, second.count);
+    std::unique_ptr<std::uint8_t[]> splitFirst;
+    std::unique_ptr<std::uint8_t[]> splitSecond;
+    const auto a = wholeChannels(first, &splitFirst);
+    const auto b = wholeChannels(second, &splitSecond);
+    std::vector<double> scores(static_cast<std::size_t>(band) * columns);
+    std::vector<double> channel(channels > 1 ? scores.size() : 0);
+    std::array<Sum, 3> channelSums;
+    Sum lowest;
+    const auto stride = static_cast<std::ptrdiff_t>(width);
+    for (int row = 0; row < windows.rows; row += band) {
+        const int rows = std::min(band, windows.rows - row);
+        const std::size_t count = static_cast<std::size_t>(rows) * columns;
+        const std::size_t at = static_cast<std::size_t>(row) * columns;
+        for (int c = 0; c < channels; ++c) {
+            double* out = c == 0 ? scores.data() : channel.data();
+            localScoresOfRows(options.metric, {a[c], stride}, {b[c], stride}, width, height, row,
+                              rows, out);
+            channelSums[c].add(out, count, comparison->leftOut, at);
+            if (c > 0) {
+                for (std::size_t i = 0; i < count; ++i) scores[i] = std::min(scores[i], out[i]);
+            }
+        }
+        if (channels > 1) lowest.add(scores.data(), count, comparison->leftOut, at);
+    }
+    for (int c = 0; c < 3; ++c) comparison->channels[c] = channelSums[channels > 1 ? c : 0].mean();
+    comparison->mean = channels > 1 ? lowest.mean() : comparison->channels[0];
+    if (options.blockScores) comparison->scores = std::move(scores);
+}
+
+// Scores every channel, each window by its lowest channel score.
+void score(const Planes& first, const Planes& second, const CompareOptions& options,
+           Comparison* comparison) {
+    const int width = first.width;
+    const int height = first.height;
+    const Windows windows = windowsOf(options.metric, width, height);
+    comparison->windows = windows;
+    if (!options.ignored.empty()) {
+        comparison->leftOut =
+            windowsLeftOut(ignoredPixels(options.ignored, width, height), width, height, windows);
+        comparison->ignored = static_cast<std::size_t>(
+            std::count(comparison->leftOut.begin(), comparison->leftOut.end(), true));
+    }
+    if (options.metric == Metric::kBlocks) {
+        scoreBlocks(first, second, options.blockScores, comparison);
+    } else {
+        scoreWindows(first, second, options, comparison);
+    }
+    if (!options.blockScores) comparison->leftOut.clear();
 }
 
 // Pairs of files smaller than this are read one after the other: a thread costs more than it
@@ -261,15 +354,19 @@ void score(const Planes& first, const Planes& second, const CompareOptions& opti
 constexpr std::int64_t kTogetherBytes = std::int64_t{64} << 10;
 
 // Whether the second picture is read on a thread of its own while the first is read: for two
-// regular files, whose reading no order of opening could show (a pipe or stream is read only once
-// the first picture is known to be readable), of some size, with a second core to read on.
-bool readTogether(const Source& first, const Source& second) {
+// regular files of some size, with a second core to read on (a pipe or stream is read only once
+// the first picture is known to be readable).
+bool readTogether(const Source& first, const Source& second, const CompareOptions& options) {
     struct stat a {};
     struct stat b {};
-    return first.path != nullptr && second.path != nullptr && stat(first.path, &a) == 0 &&
-           stat(second.path, &b) == 0 && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
-           std::int64_t{a.st_size} + b.st_size >= kTogetherBytes &&
-           std::thread::hardware_concurrency() >= 2;
+    if (first.path == nullptr || second.path == nullptr || stat(first.path, &a) != 0 ||
+        stat(second.path, &b) != 0 || !S_ISREG(a.st_mode) || !S_ISREG(b.st_mode) ||
+        std::int64_t{a.st_size} + b.st_size < kTogetherBytes ||
+        std::thread::hardware_concurrency() < 2)
+        return false;
+    // The second file is opened only once the first is known readable as far as its header.
+    SourceReader header;
+    return openSource(first, options, &header) == kReadOk;
 }
 
 // Reads a picture into planes: kReadOk or the reader's code, kOutOfMemory for planes that memory
@@ -290,7 +387,7 @@ Comparison compareRead(const Source& first, const Source& second, const CompareO
     Planes b;
     int secondResult = kReadOk;
     std::jthread reader;
-    if (readTogether(first, second)) {
+    if (readTogether(first, second, options)) {
         try {
             reader = std::jthread([&] { secondResult = readPlanes(second, options, &b); });
         } catch (const std::system_error&) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "likeness/likeness.h"
+#include "likeness/metrics.h"
 #include "metric/block_score.h"
 
 namespace likeness {
@@ -164,13 +165,19 @@ double meanSSIM(const Image* first, const Image* second, double* scores) {
 }
 
 ImagePtr blockMap(int width, int height, const std::vector<double>& scores) {
+    return windowMap(width, height, windowsOf(Metric::kBlocks, width, height), scores);
+}
+
+ImagePtr windowMap(int width, int height, const Windows& windows,
+                   const std::vector<double>& scores) {
     ImagePtr map(createImage(width, height, 8));
-    if (!map) return map;
-    const int columns = width / kBlockSize;
+    if (!map || windows.columns <= 0 || windows.rows <= 0) return map;
     for (int y = 0; y < height; ++y) {
+        const int row = std::min(y / windows.step, windows.rows - 1);
         for (int x = 0; x < width; ++x) {
-            const auto block = static_cast<std::size_t>(y / kBlockSize * columns + x / kBlockSize);
-            const Pixel pixel{mapLevel(scores[block]), 0, 0};
+            const int column = std::min(x / windows.step, windows.columns - 1);
+            const auto window = static_cast<std::size_t>(row) * windows.columns + column;
+            const Pixel pixel{mapLevel(scores[window]), 0, 0};
             setPixel(map.get(), x, y, &pixel);
         }
     }
