@@ -14,11 +14,12 @@ namespace likeness {
 // readBMPfile does, with its result codes: -1 a file that cannot be opened or read (a folder, a
 // read error), -2 one of fewer than two bytes, -10 a file of no format read here, a malformed
 // header, an image beyond the model or a compressed picture beyond the limits' ceiling, -3 a
-// depth not read here (a 16-bit grey PNG, a PGM maxval above 255, a CMYK or 12-bit JPEG), -20 a
+// depth not read here (a PGM maxval above 65535, a CMYK or 12-bit JPEG), -20 a
 // BMP or PGM file that ends inside its pixels (the partial image is handed over), -30 a PNG or
 // JPEG file the decoder refused or warned about. Grey, grey-alpha and palette PNGs become 8-bit
 // images (grey level; a palette entry's red component), colour PNGs 24-bit ones; alpha is
-// ignored. Grey JPEGs become 8-bit images, colour ones 24-bit images.
+// ignored; 16-bit levels, and PGM samples of any maxval M, become round(v * 255 / M). Grey JPEGs
+// become 8-bit images, colour ones 24-bit images.
 int readImageFile(const char* path, Image** out, const ReadLimits& limits);
 // With the default limits.
 int readImageFile(const char* path, Image** out);

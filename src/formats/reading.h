@@ -29,6 +29,13 @@ using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& l
 int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
 
+// A level v of a picture whose levels run from 0 to maximum, as an 8-bit level: round(v * 255 /
+// maximum), ties away from zero, as netpbm scales samples. Every format of more than 8 bits is read
+// through this one scale.
+inline std::uint8_t scaledLevel(std::uint32_t value, std::uint32_t maximum) {
+    return static_cast<std::uint8_t>((2 * value * 255 + maximum) / (2 * maximum));
+}
+
 // A new image of the sides and depth into out: kReadOk, kBadHeader for sides beyond the image
 // model, or kOutOfMemory.
 int newImage(std::int64_t width, std::int64_t height, int depth, Image** out);
