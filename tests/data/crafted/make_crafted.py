@@ -250,6 +250,10 @@ def progression(components):
 write("jpeg-grey8x8.jpg", baseline())
 write("jpeg-scans500.jpg", jpeg(progression(1)[:500], frame=0xC2, data=b"\x7f"))
 write("jpeg-scans2688.jpg", jpeg(progression(3), components=3, frame=0xC2, data=b"\x7f"))
+# 500 scans over 16 x 16 blocks, each scan 256 codes "0" (a block of zeros, a refinement bit 0):
+# within the work budget of the default ceiling, past that of a ceiling of 128 x 128 pixels.
+write("jpeg-scans500-128x128.jpg", jpeg(progression(1)[:500], width=128, height=128, frame=0xC2,
+                                        data=bytes(32)))
 write("jpeg-huge-65535.jpg", baseline(width=65535, height=65535))
 write("jpeg-beyond-model.jpg", baseline(width=60000, height=60000))
 write("jpeg-12bit.jpg", baseline(precision=12))
