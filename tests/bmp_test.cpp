@@ -48,7 +48,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(LIKENESS_TEST_DATA)) {
         const auto extension = entry.path().extension();
         if (extension == ".bmp" || extension == ".png" || extension == ".pgm" ||
-            extension == ".jpg") {
+            extension == ".jpg" || extension == ".webp" || extension == ".tif" ||
+            extension == ".avif" || extension == ".jxl") {
             unlisted.insert(entry.path().string());
         }
     }

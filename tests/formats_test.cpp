@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "likeness/image_file.h"
 #include "test_files.h"
@@ -36,6 +40,88 @@ TEST(ReadCompressed, AProgressiveJPEGFilesScansAreBoundedByTheCeiling) {
     EXPECT_EQ(readWithCeiling(name, picture), kDecoderRefused);
     EXPECT_EQ(readWithCeiling("crafted/jpeg-scans2688.jpg", 64 * 84), kReadOk);
     EXPECT_EQ(readWithCeiling("crafted/jpeg-scans2688.jpg", 64 * 83), kDecoderRefused);
+}
+
+// Reads the file through a pipe, which cannot be moved back: the bytes that told the format are
+// handed to its decoder again.
+test_files::Read readThroughPipe(const std::string& name) {
+    std::FILE* pipe = popen(("cat " + test_files::dataPath(name)).c_str(), "r");
+    Image* image = nullptr;
+    const int code = readImageStream(pipe, &image);
+    pclose(pipe);
+    return {code, ImagePtr(image)};
+}
+
+bool samePixels(const Image& a, const Image& b) {
+    const std::size_t bytes = std::size_t{1} * a.width * a.height * (a.depth / 8);
+    return a.width == b.width && a.height == b.height && a.depth == b.depth &&
+           std::memcmp(a.data, b.data, bytes) == 0;
+}
+
+// A file of each format and kind, whose signature is that many bytes long, and whether the
+// decoder may do without some of its bytes (a TIFF file's directory may point to fields it only
+// warns about when they are missing, and so may be read whole where it is cut).
+struct FormatFile {
+    const char* name;
+    std::size_t signature;
+    bool spareBytes;
+};
+const FormatFile kFormatFiles[] = {
+    {"written/cwebp-q30-colour37x21.webp", 12, false},
+    {"written/cwebp-lossless-grey37x21.webp", 12, false},
+    {"written/cwebp-alpha-colour37x21.webp", 12, false},
+    {"written/tiffcp-lzw-grey37x21.tif", 4, true},
+    {"written/im-tiles16-colour37x21.tif", 4, true},
+    {"written/pil-tiff_adobe_deflate-colour37x21.tif", 4, true},
+    {"written/netpbm-16bit-grey37x21.tif", 4, true},
+};
+
+// Read from a pipe, each file gives what it gives from a file; cut anywhere after its signature it
+// is refused by the decoder (or, where the decoder has spare bytes, gives the whole file's
+// picture, never another), cut inside the signature it is of no known format, and a refused file
+// hands over no image.
+TEST(ReadCompressed, EveryFormatReadsFromAPipeAndRefusesAFileCutAnywhere) {
+    for (const auto& [name, signature, spareBytes] : kFormatFiles) {
+        const test_files::Read piped = readThroughPipe(name);
+        ImagePtr file;
+        ASSERT_EQ(readWithCeiling(name, kDefaultMaxCompressedPixels, &file), kReadOk) << name;
+        ASSERT_EQ(piped.code, kReadOk) << name;
+        EXPECT_TRUE(samePixels(*piped.image, *file)) << name;
+        const test_files::Bytes bytes = test_files::readBytes(test_files::dataPath(name));
+        std::size_t wholeReads = 0;
+        for (std::size_t length = 1; length < bytes.size(); ++length) {
+            const auto read = test_files::readMemory(bytes.data(), length);
+            const int expected = length < 2           ? kEmptyFile
+                                 : length < signature ? kBadHeader
+                                                      : kDecoderRefused;
+            if (spareBytes && read.code == kReadOk) {
+                EXPECT_TRUE(samePixels(*read.image, *file)) << name << " cut at " << length;
+                ++wholeReads;
+                continue;
+            }
+            EXPECT_EQ(read.code, expected) << name << " cut at " << length;
+            EXPECT_TRUE(read.image == nullptr) << name << " cut at " << length;
+        }
+        // Cut inside its pixels, a file is always refused.
+        EXPECT_LT(wholeReads, bytes.size() / 4) << name;
+    }
+}
+
+// A file whose decoder finds it broken is refused, handing over no image.
+TEST(ReadCompressed, EveryFormatRefusesACorruptFile) {
+    // Each file, a byte of its header, and what the byte is made.
+    for (const auto& [name, offset, value] : {
+             std::tuple{"written/cwebp-lossless-grey37x21.webp", std::size_t{20}, 0x00},  // VP8L
+             {"written/cwebp-q30-grey37x21.webp", 23, 0x00},   // the start code of a key frame
+             {"written/tiffcp-lzw-grey37x21.tif", 8, 0xFF},    // the first LZW code
+             {"written/tiffcp-zip-colour37x21.tif", 8, 0x00},  // the zlib header
+         }) {
+        test_files::Bytes bytes = test_files::readBytes(test_files::dataPath(name));
+        bytes[offset] = static_cast<std::uint8_t>(value);
+        const auto read = test_files::readMemory(bytes);
+        EXPECT_EQ(read.code, kDecoderRefused) << name;
+        EXPECT_TRUE(read.image == nullptr) << name;
+    }
 }
 
 }  // namespace

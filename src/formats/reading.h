@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,15 +12,46 @@
 
 namespace likeness {
 
-// The formats read here, each told by a file's first two bytes: "BM" for BMP, the first two bytes
-// of the PNG signature, the start-of-image marker FF D8 for JPEG, "P5" or "P2" (plain) for PGM.
-// This is the one place that tells them apart.
-enum class Format { kUnknown, kBMP, kPNG, kJPEG, kPGM, kPlainPGM };
-Format formatOf(int first, int second);
+// The formats read here, each told by a file's first bytes: "BM" for BMP, the first two bytes of
+// the PNG signature, the start-of-image marker FF D8 for JPEG, "P5" or "P2" (plain) for PGM,
+// "RIFF" and "WEBP" for WebP, "II*\0" or "MM\0*" (or BigTIFF's "II+\0", "MM\0+") for TIFF, an
+// ISO media file whose brands include "avif" or "avis" for AVIF, and a JPEG XL code stream (FF 0A)
+// or its container.
+enum class Format { kUnknown, kBMP, kPNG, kJPEG, kPGM, kPlainPGM, kWebP, kTIFF, kAVIF, kJXL };
 
-// Reads a file of that format into out from just after its first two bytes: the reader's codes,
-// kBadHeader for kUnknown.
-int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& limits);
+// A stream and the bytes read from its start to tell its format. A pipe cannot be moved back, so a
+// decoder that wants the file from its first byte is handed them again first, through read. The
+// formats told by two bytes are told by those alone: their readers go on from the third byte.
+class PeekedStream {
+  public:
+    explicit PeekedStream(std::FILE* file) : file_(file) {}
+
+    std::FILE* file() const { return file_; }
+    // Reads as many of the first bytes as tell the format: kUnknown too for a file of fewer than
+    // two bytes, which peeked() then tells.
+    Format tell();
+    std::size_t peeked() const { return count_; }
+    // Reads up to length bytes where the decoder stands, the peeked ones first: how many were read,
+    // fewer at the end of the file.
+    std::size_t read(void* out, std::size_t length);
+
+  private:
+    // Peeks until count bytes are held, or the file ends: whether they are.
+    bool peekTo(std::size_t count);
+    Format tellLonger();
+    bool isAVIF();
+
+    // The longest box of brands looked through for AVIF's.
+    static constexpr std::size_t kMostPeeked = 64;
+    std::FILE* file_;
+    std::array<std::uint8_t, kMostPeeked> bytes_{};
+    std::size_t count_ = 0;   // bytes peeked
+    std::size_t handed_ = 0;  // of them, how many read has handed over
+};
+
+// Reads a file of that format into out from where stream stands after telling it: the reader's
+// codes, kBadHeader for kUnknown, kUnsupportedDepth for a format this build does not read.
+int readFormat(Format format, PeekedStream* stream, Image** out, const ReadLimits& limits);
 
 // Reads one image from an open stream into out, with the ReadResult codes.
 using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& limits);
