@@ -2,10 +2,13 @@
 // are cut, corrupt or claim more than they hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -74,6 +77,9 @@ const FormatFile kFormatFiles[] = {
     {"written/im-tiles16-colour37x21.tif", 4, true},
     {"written/pil-tiff_adobe_deflate-colour37x21.tif", 4, true},
     {"written/netpbm-16bit-grey37x21.tif", 4, true},
+    {"written/avifenc-8bit-420-colour37x21.avif", 32, false},
+    {"written/avifenc-12bit-400-colour37x21.avif", 28, false},
+    {"written/im-grey37x21.avif", 28, false},
 };
 
 // Read from a pipe, each file gives what it gives from a file; cut anywhere after its signature it
@@ -115,12 +121,49 @@ TEST(ReadCompressed, EveryFormatRefusesACorruptFile) {
              {"written/cwebp-q30-grey37x21.webp", 23, 0x00},   // the start code of a key frame
              {"written/tiffcp-lzw-grey37x21.tif", 8, 0xFF},    // the first LZW code
              {"written/tiffcp-zip-colour37x21.tif", 8, 0x00},  // the zlib header
+             {"written/avifenc-8bit-420-colour37x21.avif", 35, 0xFF},  // the meta box's size
          }) {
         test_files::Bytes bytes = test_files::readBytes(test_files::dataPath(name));
         bytes[offset] = static_cast<std::uint8_t>(value);
         const auto read = test_files::readMemory(bytes);
         EXPECT_EQ(read.code, kDecoderRefused) << name;
         EXPECT_TRUE(read.image == nullptr) << name;
+    }
+}
+
+// The offset of the first text in the bytes.
+std::size_t find(const test_files::Bytes& bytes, std::string_view text) {
+    return static_cast<std::size_t>(
+        std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) - bytes.begin());
+}
+
+void putBigEndian32(test_files::Bytes* bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// A file whose header claims a picture past the ceiling is refused with -10 before anything is
+// decoded (the crafted WebP and TIFF files in expected.txt show it too), and one past what its
+// library takes at all by the library, with -30.
+TEST(ReadCompressed, EveryFormatRefusesAHugeHeaderBeforeDecoding) {
+    // An AVIF file's sides lie in its image spatial extents box: version and flags, then width
+    // and height. libavif takes no picture larger than 16384 x 16384.
+    const test_files::Bytes avif =
+        test_files::readBytes(test_files::dataPath("written/avifenc-8bit-444-grey37x21.avif"));
+    const std::size_t extents = find(avif, "ispe") + 8;
+    ASSERT_LT(extents, avif.size());
+    for (const auto& [side, ceiling, code] :
+         {std::tuple{16384u, std::int64_t{16384} * 16384 - 1, kBadHeader},
+          {16385u, std::int64_t{0}, kDecoderRefused}}) {
+        test_files::Bytes huge = avif;
+        putBigEndian32(&huge, extents, side);
+        putBigEndian32(&huge, extents + 4, side);
+        const std::string path = test_files::scratchPath("huge.avif");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(huge.data()),
+                   static_cast<std::streamsize>(huge.size()));
+        Image* image = nullptr;
+        EXPECT_EQ(readImageFile(path.c_str(), &image, ReadLimits{ceiling}), code) << side;
+        EXPECT_EQ(image, nullptr);
     }
 }
 

@@ -168,6 +168,22 @@ bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& li
     return ceiling <= 0 || height == 0 || width <= ceiling / height;
 }
 
+std::int64_t ceilingInForce(const ReadLimits& limits) {
+    return limits.maxCompressedPixels > 0 ? limits.maxCompressedPixels : INT32_MAX;
+}
+
+int readWholeStream(PeekedStream* stream, std::int64_t limit, std::vector<std::uint8_t>* bytes) {
+    constexpr std::size_t kChunk = std::size_t{64} << 10;
+    for (;;) {
+        const std::size_t held = bytes->size();
+        if (static_cast<std::int64_t>(held) > limit) return kBadHeader;
+        bytes->resize(held + kChunk);
+        const std::size_t read = stream->read(bytes->data() + held, kChunk);
+        bytes->resize(held + read);
+        if (read == 0) return kReadOk;
+    }
+}
+
 int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read) {
     Image* image = nullptr;
     int result = kOutOfMemory;

@@ -24,8 +24,6 @@ namespace {
 // passes over a picture at the ceiling (a second or two each at 2^28 pixels). Encoders write
 // about ten scans; a smaller picture may have proportionally more.
 constexpr std::int64_t kJPEGCeilingPasses = 32;
-// The pixels a lifted ceiling leaves: the image model's 2^31 - 1 bytes.
-constexpr std::int64_t kModelPixels = INT32_MAX;
 // The file is handed to libjpeg in chunks this large, never held whole.
 constexpr std::size_t kJPEGChunk = std::size_t{64} << 10;
 constexpr JOCTET kStartOfImage[] = {0xFF, 0xD8};
@@ -79,10 +77,8 @@ void limitScans(j_common_ptr info) {
 
 // How many scans of a picture of these many pixels the work budget allows: at least one.
 std::int64_t scanLimitOf(std::int64_t pixels, const ReadLimits& limits) {
-    const std::int64_t ceiling =
-        limits.maxCompressedPixels > 0 ? limits.maxCompressedPixels : kModelPixels;
-    return std::max<std::int64_t>(1,
-                                  kJPEGCeilingPasses * ceiling / std::max<std::int64_t>(1, pixels));
+    return std::max<std::int64_t>(
+        1, kJPEGCeilingPasses * ceilingInForce(limits) / std::max<std::int64_t>(1, pixels));
 }
 
 // The source: first the two bytes that told the format, which the caller has read, then the

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "likeness/image.h"
 #include "likeness/read_limits.h"
@@ -75,6 +76,15 @@ int newImage(std::int64_t width, std::int64_t height, int depth, Image** out);
 // True when a compressed picture of these sides is within the limits' ceiling; each reader of
 // such pictures asks as soon as its header has given the sides.
 bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits);
+
+// The ceiling on compressed pictures in force: the limits', or when they lift it the pixels the
+// image model's 2^31 - 1 bytes can hold. The budgets of memory and work that grow with a
+// picture are reckoned from it.
+std::int64_t ceilingInForce(const ReadLimits& limits);
+
+// Reads the rest of the stream, the peeked bytes first, into bytes, for a decoder that wants the
+// whole file at hand: kReadOk, or kBadHeader when it holds more than limit bytes.
+int readWholeStream(PeekedStream* stream, std::int64_t limit, std::vector<std::uint8_t>* bytes);
 
 // Reads the stream with read and hands over its image, unless the stream met a read error (a
 // folder opens, but cannot be read): that is not the end of the file, so no image is handed over

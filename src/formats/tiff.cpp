@@ -20,9 +20,6 @@ namespace {
 // wherever its directory points; at most this many bytes a pixel of the ceiling, as many as an
 // uncompressed picture of four 16-bit samples takes.
 constexpr std::int64_t kTIFFBytesPerPixel = 8;
-constexpr std::size_t kTIFFChunk = std::size_t{64} << 10;
-// The pixels a lifted ceiling leaves: the image model's 2^31 - 1 bytes.
-constexpr std::int64_t kModelPixels = INT32_MAX;
 
 // The file as libtiff reads it: where it lies in a stream that can be moved about, or in memory.
 struct TIFFInput {
@@ -108,16 +105,9 @@ int prepareInput(PeekedStream* stream, std::int64_t limit, TIFFInput* input) {
         return fseeko(input->file, input->start, SEEK_SET) == 0 ? kReadOk : kCannotOpen;
     }
     input->inMemory = true;
-    for (;;) {
-        const std::size_t held = input->memory.size();
-        if (static_cast<std::int64_t>(held) > limit) return kBadHeader;
-        input->memory.resize(held + kTIFFChunk);
-        const std::size_t read = stream->read(input->memory.data() + held, kTIFFChunk);
-        input->memory.resize(held + read);
-        if (read == 0) break;
-    }
+    const int result = readWholeStream(stream, limit, &input->memory);
     input->size = input->memory.size();
-    return kReadOk;
+    return result;
 }
 
 using TIFFHandle = std::unique_ptr<TIFF, decltype(&TIFFClose)>;
@@ -219,8 +209,7 @@ int TIFFRows::checkPicture(const ReadLimits& limits) {
 }
 
 int TIFFRows::open(PeekedStream* stream, const ReadLimits& limits) {
-    const std::int64_t ceiling =
-        limits.maxCompressedPixels > 0 ? limits.maxCompressedPixels : kModelPixels;
+    const std::int64_t ceiling = ceilingInForce(limits);
     int result = prepareInput(stream, kTIFFBytesPerPixel * ceiling, &input_);
     if (result == kReadOk) result = openTIFF(ceiling);
     if (result == kReadOk) result = checkPicture(limits);

@@ -3,7 +3,7 @@
 # format's own encoder (cwebp 1.2.4, tiffcp 4.5.0, avifenc 0.11.1, cjxl 0.7.0), ImageMagick 6.9.11
 # (convert), Pillow 9.4 (python3-pil) and netpbm 11.01, from grey37x21.pgm (the script makes it, the grey of
 # colour37x21.ppm) and colour37x21.ppm, no side a multiple of 8; also the fuzzer's seeds of these
-# formats. Prints for each file the line expected.txt holds: the pixels the format's reference
+# formats (ImageMagick writes AVIF through libheif 1.15.1). Prints for each file the line expected.txt holds: the pixels the format's reference
 # decoder gives (dwebp, tiffcp through libtiff's RGBA interface, avifdec, djxl), as grey levels
 # for a grey file and red, green, blue for a colour one ("fnv:" and their FNV-1a 64 hash).
 # Usage: make_formats.sh [FORMAT...], FORMAT one of webp, tiff, avif, jxl (all by default).
@@ -122,6 +122,44 @@ tiff() {
   tiffcp -c zip -t -w 16 -l 16 "$work/colour37x21.tif" "$seeds/tiff-tiles-colour.tif"
   for file in *.tif; do
     expect_tiff "$file"
+  done
+}
+
+# The line for AVIF file $1, from avifdec's PNG file: 8 bits a sample for an 8-bit picture, 16 for
+# a deeper one, scaled by netpbm's pamdepth 255; red alone for a monochrome (4:0:0) file.
+expect_avif() {
+  avifdec "$1" "$work/decoded.png" >/dev/null
+  if avifdec --info "$1" 2>/dev/null | grep -q 'Format *: YUV400'; then
+    pngtopam "$work/decoded.png" | pamdepth 255 | ppmtopgm | expect "$1"
+  else
+    pngtopam "$work/decoded.png" | pamdepth 255 | expect "$1"
+  fi
+}
+
+avif() {
+  convert "$grey" "$work/grey.png"
+  convert "$colour" "$work/colour.png"
+  for name in grey colour; do
+    for yuv in 420 444 400; do
+      avifenc -s 8 --min 20 --max 30 -y "$yuv" "$work/$name.png" "avifenc-8bit-$yuv-${name}37x21.avif" >/dev/null
+    done
+    avifenc -s 8 -l "$work/$name.png" "avifenc-lossless-${name}37x21.avif" >/dev/null
+  done
+  convert deep-colour37x21.ppm -depth 16 "$work/deep-colour.png"
+  for depth in 10 12; do
+    for yuv in 420 444 400; do
+      avifenc -s 8 --min 10 --max 20 -d "$depth" -y "$yuv" "$work/deep-colour.png" \
+        "avifenc-${depth}bit-$yuv-colour37x21.avif" >/dev/null
+    done
+  done
+  convert "$colour" -alpha set -channel A -fx 'i / w' +channel "$work/alpha.png"
+  avifenc -s 8 "$work/alpha.png" avifenc-alpha-colour37x21.avif >/dev/null
+  convert "$colour" -quality 60 im-colour37x21.avif
+  convert "$grey" -quality 60 im-grey37x21.avif
+  avifenc -s 8 -y 400 "$work/grey.png" "$seeds/avif-grey.avif" >/dev/null
+  avifenc -s 8 -d 10 "$work/colour.png" "$seeds/avif-10bit-colour.avif" >/dev/null
+  for file in *.avif; do
+    expect_avif "$file"
   done
 }
 
