@@ -80,7 +80,24 @@ const FormatFile kFormatFiles[] = {
     {"written/avifenc-8bit-420-colour37x21.avif", 32, false},
     {"written/avifenc-12bit-400-colour37x21.avif", 28, false},
     {"written/im-grey37x21.avif", 28, false},
+    {"written/cjxl-d1-colour37x21.jxl", 2, false},
+    {"written/cjxl-lossless-16bit-grey37x21.jxl", 12, false},
+    {"written/cjxl-container-grey37x21.jxl", 12, false},
 };
+
+// A JPEG XL file's first picture may be blended from many layers, each decoded whole: their pixels
+// together may come to 32 pictures at the ceiling. 40 layers of 37 x 21 pixels are within the
+// budget of a ceiling of 40 / 32 such pictures (rounded up to a pixel), and not a pixel less.
+TEST(ReadCompressed, AJPEGXLFilesLayersAreBoundedByTheCeiling) {
+    const std::string name = "written/cjxl-layers40-grey37x21.jxl";
+    constexpr std::int64_t picture = 37 * 21;
+    ImagePtr image;
+    constexpr std::int64_t ceiling = (40 * picture + 31) / 32;
+    EXPECT_EQ(readWithCeiling(name, ceiling, &image), kReadOk);
+    EXPECT_TRUE(image != nullptr);
+    EXPECT_EQ(readWithCeiling(name, ceiling - 1, &image), kDecoderRefused);
+    EXPECT_TRUE(image == nullptr);
+}
 
 // Read from a pipe, each file gives what it gives from a file; cut anywhere after its signature it
 // is refused by the decoder (or, where the decoder has spare bytes, gives the whole file's
@@ -122,6 +139,7 @@ TEST(ReadCompressed, EveryFormatRefusesACorruptFile) {
              {"written/tiffcp-lzw-grey37x21.tif", 8, 0xFF},    // the first LZW code
              {"written/tiffcp-zip-colour37x21.tif", 8, 0x00},  // the zlib header
              {"written/avifenc-8bit-420-colour37x21.avif", 35, 0xFF},  // the meta box's size
+             {"written/cjxl-d1-grey37x21.jxl", 40, 0xFF},  // within the first frame's groups
          }) {
         test_files::Bytes bytes = test_files::readBytes(test_files::dataPath(name));
         bytes[offset] = static_cast<std::uint8_t>(value);

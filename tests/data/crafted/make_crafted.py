@@ -308,3 +308,17 @@ write("tiff-100000x100000.tif", tiff(100000, 100000, bytes(16)))
 write("tiff-jpeg2000.tif", tiff(3, 2, bytes(6), compression=34712))
 write("tiff-float.tif", tiff(1, 1, bytes(4), bits=32, sample_format=3))
 write("tiff-strip-past-end.tif", tiff(3, 2, bytes(6), strip_offset=600))
+
+
+# A JPEG XL code stream that claims 100000 x 100000 pixels: its size header (no multiple of 8, each
+# side minus 1 in 30 bits, no aspect ratio) and default metadata, the bits packed from the lowest.
+def bits_lsb_first(fields):
+    value, count = 0, 0
+    for field, width in fields:
+        value |= field << count
+        count += width
+    return value.to_bytes((count + 7) // 8, "little")
+
+
+write("jxl-100000x100000.jxl", b"\xff\x0a" + bits_lsb_first(
+    [(0, 1), (3, 2), (99999, 30), (0, 3), (3, 2), (99999, 30), (1, 1)]) + bytes(16))

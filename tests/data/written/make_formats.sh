@@ -163,6 +163,41 @@ avif() {
   done
 }
 
+# The line for JPEG XL file $1, from djxl's PNG file (of the picture's own depth, scaled by
+# netpbm's pamdepth 255).
+expect_jxl() {
+  djxl "$1" "$work/decoded.png" --quiet --num_threads=1
+  pngtopam "$work/decoded.png" | pamdepth 255 | expect "$1"
+}
+
+jxl() {
+  convert "$grey" "$work/grey.png"
+  convert "$colour" "$work/colour.png"
+  for name in grey colour; do
+    cjxl --quiet "$work/$name.png" "cjxl-d1-${name}37x21.jxl"
+    cjxl --quiet -d 0 "$work/$name.png" "cjxl-lossless-${name}37x21.jxl"
+    cjxl --quiet -d 2 --container=1 "$work/$name.png" "cjxl-container-${name}37x21.jxl"
+  done
+  convert deep-grey37x21.pgm -depth 16 "$work/deep-grey.png"
+  convert deep-colour37x21.ppm -depth 16 "$work/deep-colour.png"
+  cjxl --quiet -d 0 "$work/deep-grey.png" cjxl-lossless-16bit-grey37x21.jxl
+  cjxl --quiet -d 0 "$work/deep-colour.png" cjxl-lossless-16bit-colour37x21.jxl
+  cjxl --quiet -d 1 "$work/deep-colour.png" cjxl-d1-16bit-colour37x21.jxl
+  # A JPEG file recompressed without loss: its pixels as libjxl decodes them.
+  cjxl --quiet --lossless_jpeg=1 cjpeg-colour37x21.jpg cjxl-from-jpeg-colour37x21.jxl
+  convert "$colour" -alpha set -channel A -fx 'i / w' +channel "$work/alpha.png"
+  cjxl --quiet "$work/alpha.png" cjxl-alpha-colour37x21.jxl
+  # An animation whose first frame is blended from 40 layers of no duration.
+  for i in $(seq 1 40); do convert -size 37x21 xc:"gray($((i * 5)))" "$work/layer$i.png"; done
+  convert -delay 0 "$work"/layer{1..39}.png -delay 10 "$work/layer40.png" "$work/layers.gif"
+  cjxl --quiet "$work/layers.gif" cjxl-layers40-grey37x21.jxl
+  cjxl --quiet "$work/grey.png" "$seeds/jxl-grey.jxl"
+  cjxl --quiet -d 0 --container=1 "$work/colour.png" "$seeds/jxl-lossless-colour.jxl"
+  for file in *.jxl; do
+    expect_jxl "$file"
+  done
+}
+
 for format in "${formats[@]}"; do
   "$format"
 done
