@@ -164,10 +164,16 @@ avif() {
 }
 
 # The line for JPEG XL file $1, from djxl's PNG file (of the picture's own depth, scaled by
-# netpbm's pamdepth 255).
+# netpbm's pamdepth 255). libjxl's lossy decoding (and that of a recompressed JPEG file, which
+# jxlinfo calls "possibly lossless") rounds as the processor's vector unit does, so such a file's
+# pixels are marked as those of this processor.
 expect_jxl() {
   djxl "$1" "$work/decoded.png" --quiet --num_threads=1
-  pngtopam "$work/decoded.png" | pamdepth 255 | expect "$1"
+  local processor=""
+  if jxlinfo "$1" 2>/dev/null | grep -q ', lossy,' || [[ $1 == *from-jpeg* ]]; then
+    processor="@$(uname -m)"
+  fi
+  pngtopam "$work/decoded.png" | pamdepth 255 | expect "$1" | sed "s/\$/$processor/"
 }
 
 jxl() {
