@@ -73,6 +73,7 @@ const FormatFile kFormatFiles[] = {
     {"written/cwebp-q30-colour37x21.webp", 12, false},
     {"written/cwebp-lossless-grey37x21.webp", 12, false},
     {"written/cwebp-alpha-colour37x21.webp", 12, false},
+    {"written/img2webp-lossy-animation-grey37x21.webp", 12, false},
     {"written/tiffcp-lzw-grey37x21.tif", 4, true},
     {"written/im-tiles16-colour37x21.tif", 4, true},
     {"written/pil-tiff_adobe_deflate-colour37x21.tif", 4, true},

@@ -1,5 +1,7 @@
-// WebP files, lossy and lossless, decoded by libwebp's incremental decoder as the file comes in.
+// WebP files, lossy and lossless, decoded by libwebp's incremental decoder as the file comes in;
+// of an animation, the first frame, through libwebp's animation decoder.
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -21,7 +23,11 @@ constexpr std::size_t kWebPChunk = std::size_t{64} << 10;
 // a file that has not told them within this many bytes is refused.
 constexpr std::size_t kWebPHeaderLimit = kWebPChunk;
 
+// An animation is read whole into memory, at most this many bytes a pixel of the ceiling.
+constexpr std::int64_t kWebPAnimationBytesPerPixel = 8;
+
 using WebPDecoder = std::unique_ptr<WebPIDecoder, decltype(&WebPIDelete)>;
+using WebPAnimation = std::unique_ptr<WebPAnimDecoder, decltype(&WebPAnimDecoderDelete)>;
 
 int refusal(VP8StatusCode status) {
     if (status == VP8_STATUS_OUT_OF_MEMORY) return kOutOfMemory;
@@ -33,7 +39,10 @@ int refusal(VP8StatusCode status) {
 // libwebp decodes into a buffer of the whole picture, and hands rows over as they are done.
 class WebPRows final : public RowSource {
   public:
-    explicit WebPRows(PeekedStream* stream) : stream_(stream), decoder_(nullptr, WebPIDelete) {
+    explicit WebPRows(PeekedStream* stream)
+        : stream_(stream),
+          decoder_(nullptr, WebPIDelete),
+          animation_(nullptr, WebPAnimDecoderDelete) {
         depth_ = 24;
     }
 
@@ -47,9 +56,14 @@ class WebPRows final : public RowSource {
     // those rows, a refusal when the file ends first.
     int decodeThrough(int rows);
     int append(const std::uint8_t* bytes, std::size_t length);
+    int openAnimation(const ReadLimits& limits);
 
     PeekedStream* stream_;
     WebPDecoder decoder_;
+    // Or an animation: the file, its decoder and the first frame's canvas, four bytes a pixel.
+    WebPAnimation animation_;
+    std::vector<std::uint8_t> file_;
+    const std::uint8_t* canvas_ = nullptr;
     std::vector<std::uint8_t> header_;  // the file's first bytes, read to learn its features
     std::vector<std::uint8_t> chunk_;
     VP8StatusCode status_ = VP8_STATUS_SUSPENDED;
@@ -82,8 +96,6 @@ int WebPRows::open(const ReadLimits& limits) {
     WebPBitstreamFeatures features{};
     int result = readFeatures(limits, &features);
     if (result != kReadOk) return result;
-    // An animation is read through its frames, which the incremental decoder does not do.
-    if (features.has_animation) return kUnsupportedDepth;
     std::int64_t bytes = 0;
     if (!withinCeiling(features.width, features.height, limits) ||
         !checkedSize(features.width, features.height, &bytes) || !checkedSize(bytes, 3, &bytes)) {
@@ -91,6 +103,8 @@ int WebPRows::open(const ReadLimits& limits) {
     }
     width_ = features.width;
     height_ = features.height;
+    // The incremental decoder reads still pictures only.
+    if (features.has_animation) return openAnimation(limits);
     // WebPGetFeatures has seen the RIFF header: its size field follows "RIFF".
     fileEnd_ = 8 + (std::uint64_t{header_[4]} | std::uint64_t{header_[5]} << 8 |
                     std::uint64_t{header_[6]} << 16 | std::uint64_t{header_[7]} << 24);
@@ -101,6 +115,33 @@ int WebPRows::open(const ReadLimits& limits) {
     result = append(header_.data(), header_.size());
     header_ = {};
     return result;
+}
+
+// The first frame as libwebp's animation decoder composes it on the canvas: from a canvas of no
+// colour, so where the frame does not cover the canvas it is black.
+int WebPRows::openAnimation(const ReadLimits& limits) {
+    file_ = std::move(header_);
+    int result =
+        readWholeStream(stream_, kWebPAnimationBytesPerPixel * ceilingInForce(limits), &file_);
+    if (result != kReadOk) return result;
+    WebPAnimDecoderOptions options;
+    if (!WebPAnimDecoderOptionsInit(&options)) return kDecoderRefused;
+    options.color_mode = MODE_RGBA;
+    options.use_threads = 0;
+    const WebPData data{file_.data(), file_.size()};
+    animation_.reset(WebPAnimDecoderNew(&data, &options));
+    if (!animation_) return kDecoderRefused;
+    WebPAnimInfo info{};
+    std::uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (!WebPAnimDecoderGetInfo(animation_.get(), &info) ||
+        static_cast<int>(info.canvas_width) != width_ ||
+        static_cast<int>(info.canvas_height) != height_ ||
+        !WebPAnimDecoderGetNext(animation_.get(), &canvas, &timestamp)) {
+        return kDecoderRefused;
+    }
+    canvas_ = canvas;
+    return kReadOk;
 }
 
 int WebPRows::append(const std::uint8_t* bytes, std::size_t length) {
@@ -130,6 +171,7 @@ int WebPRows::decodeThrough(int rows) {
 // as its header says: libwebp's incremental decoder would take a lossy picture whose last bytes
 // are cut, which its whole-file decoder (and dwebp) refuses.
 int WebPRows::finish() {
+    if (animation_) return kReadOk;
     int result = decodeThrough(height_ + 1);
     while (result == kReadOk && read_ < fileEnd_) {
         const std::size_t read = stream_->read(
@@ -143,15 +185,25 @@ int WebPRows::finish() {
 
 int WebPRows::readRows(std::uint8_t* rows, std::size_t stride, int count) {
     if (count > height_ - next_) return kDecoderRefused;
+    const auto width = static_cast<std::size_t>(width_);
+    if (animation_) {
+        for (int row = 0; row < count; ++row, ++next_) {
+            const std::uint8_t* pixel = canvas_ + 4 * width * static_cast<std::size_t>(next_);
+            std::uint8_t* out = rows + static_cast<std::size_t>(row) * stride;
+            for (std::size_t x = 0; x < width; ++x) std::memcpy(out + 3 * x, pixel + 4 * x, 3);
+        }
+        return kReadOk;
+    }
     const int result = decodeThrough(next_ + count);
     if (result != kReadOk) return result;
-    int width = 0;
-    int height = 0;
+    int decodedWidth = 0;
+    int decodedHeight = 0;
     int pitch = 0;
     int last = 0;
-    const std::uint8_t* decoded = WebPIDecGetRGB(decoder_.get(), &last, &width, &height, &pitch);
+    const std::uint8_t* decoded =
+        WebPIDecGetRGB(decoder_.get(), &last, &decodedWidth, &decodedHeight, &pitch);
     if (decoded == nullptr) return kDecoderRefused;
-    const std::size_t bytes = 3 * static_cast<std::size_t>(width_);
+    const std::size_t bytes = 3 * width;
     for (int row = 0; row < count; ++row, ++next_) {
         std::memcpy(rows + static_cast<std::size_t>(row) * stride,
                     decoded + static_cast<std::size_t>(next_) * static_cast<std::size_t>(pitch),

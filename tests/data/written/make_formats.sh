@@ -46,10 +46,22 @@ webp() {
   convert "$colour" -alpha set -channel A -fx 'i / w' +channel "$work/alpha.png"
   cwebp -quiet -q 80 -exact "$work/alpha.png" -o cwebp-alpha-colour37x21.webp
   cwebp -quiet -lossless -exact "$work/alpha.png" -o cwebp-lossless-alpha-colour37x21.webp
+  # Animations of three frames covering the canvas: the first frame is read.
+  convert "$colour" "$work/frame1.png"
+  convert "$colour" -negate "$work/frame2.png"
+  convert "$grey" "$work/frame3.png"
+  img2webp -lossless "$work"/frame{1,2,3}.png -o img2webp-animation-colour37x21.webp 2>/dev/null
+  img2webp -lossy -q 60 "$work"/frame{3,2,1}.png -o img2webp-lossy-animation-grey37x21.webp 2>/dev/null
   cwebp -quiet -q 50 "$grey" -o "$seeds/webp-lossy-grey.webp"
   cwebp -quiet -lossless "$colour" -o "$seeds/webp-lossless-colour.webp"
+  # Of an animation, the first frame as it stands alone: webpmux takes it out for dwebp.
   for file in *.webp; do
-    dwebp -quiet "$file" -ppm -o - | expect "$file"
+    if webpmux -info "$file" 2>/dev/null | grep -q animation; then
+      webpmux -get frame 1 "$file" -o "$work/frame.webp" >/dev/null
+      dwebp -quiet "$work/frame.webp" -ppm -o - | expect "$file"
+    else
+      dwebp -quiet "$file" -ppm -o - | expect "$file"
+    fi
   done
 }
 
