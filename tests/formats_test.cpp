@@ -160,6 +160,21 @@ void putBigEndian32(test_files::Bytes* bytes, std::size_t at, std::uint32_t valu
     for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
+// An AVIF file is told by its brands, major or compatible: one whose file type box names "avif"
+// only among its compatible brands is read, one that names it nowhere is of no known format.
+TEST(ReadCompressed, AnAVIFFileIsToldByAnyOfItsBrands) {
+    const test_files::Bytes avif =
+        test_files::readBytes(test_files::dataPath("written/avifenc-8bit-444-grey37x21.avif"));
+    test_files::Bytes compatible = avif;
+    std::copy_n("mif1", 4, compatible.begin() + 8);
+    EXPECT_EQ(test_files::readMemory(compatible).code, kReadOk);
+    test_files::Bytes none = compatible;
+    const std::size_t brands = find(none, "avif");
+    ASSERT_LT(brands, 32u);
+    std::copy_n("heic", 4, none.begin() + static_cast<std::ptrdiff_t>(brands));
+    EXPECT_EQ(test_files::readMemory(none).code, kBadHeader);
+}
+
 // A file whose header claims a picture past the ceiling is refused with -10 before anything is
 // decoded (the crafted WebP and TIFF files in expected.txt show it too), and one past what its
 // library takes at all by the library, with -30.
