@@ -88,9 +88,10 @@ function(likeness_package component package section summary description)
   likeness_package_docs(${component} ${package})
 endfunction()
 
-likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG, PGM, JPEG)"
+likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG, JPEG, WebP, ...)"
   "likeness prints the structural similarity (SSIM) of two grey images
-(BMP, PNG, PGM or JPEG files), averaged over non-overlapping 8 x 8 blocks;
+(BMP, PNG, PGM, JPEG, WebP, TIFF, AVIF or JPEG XL files), averaged over
+non-overlapping 8 x 8 blocks;
 likeness-map also draws the block scores; likeness-check compares many pairs
 at once, with verdicts, worst blocks and reports for CI.")
 list(JOIN LIKENESS_DEV_PACKAGES ", " LIKENESS_DEV_DEPENDS)
@@ -100,9 +101,9 @@ list(JOIN LIKENESS_DEV_PACKAGES ", " LIKENESS_DEV_DEPENDS)
 likeness_package(development liblikeness-dev libdevel
   "Block SSIM of grey images - static library and headers"
   "The static library and headers of likeness: they read BMP, PNG, PGM,
-JPEG, WebP, TIFF, AVIF and JPEG XL files (as built), write BMP files and score the structural similarity (SSIM) of
-two grey images over 8 x 8 blocks. With a CMake package and a
-pkg-config file."
+JPEG, WebP, TIFF, AVIF and JPEG XL files (as built), write BMP files
+and score the structural similarity (SSIM) of two grey images over
+8 x 8 blocks. With a CMake package and a pkg-config file."
   "${LIKENESS_DEV_DEPENDS}, pkgconf")
 set(CPACK_COMPONENTS_ALL programs development)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
