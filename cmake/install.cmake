@@ -54,6 +54,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/likenessConfig.cmake
 # The prefix is found from where the .pc file lies, so that any install prefix works.
 file(RELATIVE_PATH LIKENESS_PC_TO_PREFIX /${LIKENESS_PKGCONFIG_DIR} /)
 string(REGEX REPLACE "/$" "" LIKENESS_PC_TO_PREFIX "${LIKENESS_PC_TO_PREFIX}")
+# The .pc file requires, and the CMake package finds, the pkg-config modules of every format built.
+set(LIKENESS_PC_REQUIRES)
+foreach(entry IN LISTS LIKENESS_PKG_MODULES)
+  string(REGEX REPLACE "^[^=]*=" "" module "${entry}")
+  string(APPEND LIKENESS_PC_REQUIRES " ${module}")
+endforeach()
+string(STRIP "${LIKENESS_PC_REQUIRES}" LIKENESS_PC_REQUIRES)
 configure_file(cmake/likeness.pc.in ${CMAKE_CURRENT_BINARY_DIR}/likeness.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/likeness.pc DESTINATION ${LIKENESS_PKGCONFIG_DIR}
   COMPONENT development)
@@ -81,21 +88,23 @@ function(likeness_package component package section summary description)
   likeness_package_docs(${component} ${package})
 endfunction()
 
-likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG, PGM, JPEG)"
+likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG, JPEG, WebP, ...)"
   "likeness prints the structural similarity (SSIM) of two grey images
-(BMP, PNG, PGM or JPEG files), averaged over non-overlapping 8 x 8 blocks;
+(BMP, PNG, PGM, JPEG, WebP, TIFF, AVIF or JPEG XL files), averaged over
+non-overlapping 8 x 8 blocks;
 likeness-map also draws the block scores; likeness-check compares many pairs
 at once, with verdicts, worst blocks and reports for CI.")
+list(JOIN LIKENESS_DEV_PACKAGES ", " LIKENESS_DEV_DEPENDS)
 # A static library: building against it needs the headers of the libraries it uses, and
 # pkg-config, which its CMake package and its .pc file call. The compiler and the C++ runtime
 # come with build-essential, which Debian packages do not name.
 likeness_package(development liblikeness-dev libdevel
   "Block SSIM of grey images - static library and headers"
-  "The static library and headers of likeness: they read BMP, PNG, PGM and
-JPEG files, write BMP files and score the structural similarity (SSIM) of
-two grey images over 8 x 8 blocks. With a CMake package and a
-pkg-config file."
-  "libspng-dev, libjpeg62-turbo-dev, pkgconf")
+  "The static library and headers of likeness: they read BMP, PNG, PGM,
+JPEG, WebP, TIFF, AVIF and JPEG XL files (as built), write BMP files
+and score the structural similarity (SSIM) of two grey images over
+8 x 8 blocks. With a CMake package and a pkg-config file."
+  "${LIKENESS_DEV_DEPENDS}, pkgconf")
 set(CPACK_COMPONENTS_ALL programs development)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 

@@ -39,6 +39,20 @@ std::string describe(const Bytes& bytes, bool hashed) {
     return out.str();
 }
 
+// The pixels a listed file must give here. libjxl's lossy decoding rounds as the processor's
+// vector unit does, so those files' pixels are listed as the reference decoder gives them on
+// x86-64 ("@x86_64" after them); elsewhere they are not compared.
+std::string onThisProcessor(const std::string& pixels) {
+#if defined(__x86_64__)
+    constexpr std::string_view kProcessor = "x86_64";
+#else
+    constexpr std::string_view kProcessor = "";
+#endif
+    const std::size_t at = pixels.find('@');
+    if (at == std::string::npos) return pixels;
+    return pixels.substr(at + 1) == kProcessor ? pixels.substr(0, at) : "*";
+}
+
 // Every image file in the data folder, crafted, from the bmpsuite corpus or written by common
 // programs, is listed in expected.txt with the code reading it gives and, when an image is handed
 // over (a failure inside the pixels hands over the partial image), its pixels. They are read under
@@ -48,7 +62,8 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(LIKENESS_TEST_DATA)) {
         const auto extension = entry.path().extension();
         if (extension == ".bmp" || extension == ".png" || extension == ".pgm" ||
-            extension == ".jpg") {
+            extension == ".jpg" || extension == ".webp" || extension == ".tif" ||
+            extension == ".avif" || extension == ".jxl") {
             unlisted.insert(entry.path().string());
         }
     }
@@ -63,6 +78,7 @@ TEST(ReadImage, EveryListedFileGivesItsCodeAndPixels) {
         if (!(fields >> name >> code) || name[0] == '#') continue;
         pixels.clear();
         fields >> pixels;
+        pixels = onThisProcessor(pixels);
         unlisted.erase(test_files::dataPath(name));
         Image* image = nullptr;
         EXPECT_EQ(readImageFile(test_files::dataPath(name).c_str(), &image), code) << name;

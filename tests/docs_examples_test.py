@@ -75,7 +75,10 @@ def run(language, text, folder):
     if language == "cpp":
         with open(os.path.join(folder, "example.cpp"), "w", encoding="utf-8") as source:
             source.write(text)
-        libraries = subprocess.run(["pkg-config", "--libs", "spng", "libjpeg"], check=True,
+        # The libraries the build's own pkg-config file names, every format built in among them.
+        with open(os.path.join(PROGRAMS, "likeness.pc"), encoding="utf-8") as pc:
+            modules = next(line for line in pc if line.startswith("Requires:")).split()[1:]
+        libraries = subprocess.run(["pkg-config", "--libs", *modules], check=True,
                                    capture_output=True, text=True).stdout.split()
         built = subprocess.run([CXX, "-std=c++20", "-Wall", "-Wextra", "-Werror", "-I",
                                 os.path.join(SOURCE, "include"), "example.cpp", "-o", "example",

@@ -41,11 +41,12 @@ struct Read {
 };
 
 // Reads an image file's bytes from memory, as readImageFile reads a file.
-inline Read readMemory(const void* bytes, std::size_t size) {
+inline Read readMemory(const void* bytes, std::size_t size,
+                       const likeness::ReadLimits& limits = likeness::ReadLimits{}) {
     std::FILE* stream = size == 0 ? nullptr : fmemopen(const_cast<void*>(bytes), size, "rb");
     if (stream == nullptr) return {likeness::kCannotOpen, nullptr};
     likeness::Image* image = nullptr;
-    const int code = likeness::readImageStream(stream, &image);
+    const int code = likeness::readImageStream(stream, &image, limits);
     std::fclose(stream);
     return {code, likeness::ImagePtr(image)};
 }

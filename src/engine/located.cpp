@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/scoring.h"
+#include "engine/scoring_memory.h"
 #include "image/huge_pages.h"
 #include "likeness/likeness.h"
 #include "metric/block_score.h"
@@ -49,41 +50,9 @@ int bandsPerPiece(const SourceReader& first, const SourceReader& second, std::si
     return static_cast<int>(std::max<std::size_t>(pieceBytes / band, 1));
 }
 
-constexpr std::size_t kPage = 4096;
-
 std::size_t roundUp(std::size_t bytes, std::size_t unit) {
     return (bytes + unit - 1) / unit * unit;
 }
-
-// The memory a pair is scored in, whose every buffer starts a page: the kernel copies file data
-// faster into such a buffer (a comparison took about 6 % less time than with the 16-byte
-// alignment malloc gives). A pair scored on two threads needs more than half a huge page, and
-// takes one: a page fault instead of hundreds, each of which costs about 9 us on a virtual
-// machine (160 of them took 1.5 ms of the 15 ms of an 8192 x 8192 pair).
-class ScoringMemory {
-  public:
-    explicit ScoringMemory(std::size_t bytes) : bytes_(bytes), huge_(bytes >= kHugePage / 2) {
-        data_ = huge_ ? mapHugePages(bytes)
-                      : static_cast<std::uint8_t*>(::operator new (bytes, std::align_val_t{kPage}));
-        if (data_ == nullptr) throw std::bad_alloc();
-    }
-    ~ScoringMemory() {
-        if (huge_) {
-            unmapHugePages(data_, bytes_);
-        } else {
-            ::operator delete (data_, std::align_val_t{kPage});
-        }
-    }
-    ScoringMemory(const ScoringMemory&) = delete;
-    ScoringMemory& operator=(const ScoringMemory&) = delete;
-
-    std::uint8_t* data() const { return data_; }
-
-  private:
-    std::size_t bytes_;
-    bool huge_;
-    std::uint8_t* data_;
-};
 
 // The buffers of one thread: the stored rows of both files, and a band's grey levels where they
 // are taken out of blue-green-red pixels, each starting a page; or their sizes.

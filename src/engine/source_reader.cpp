@@ -98,8 +98,9 @@ bool locatePGMrows(SourceReader* picture) {
 // Whether the rows of a regular file can be read where they lie; if not, the stream is put back
 // just after the format's bytes.
 bool locateRows(Format format, const ReadLimits& limits, SourceReader* picture) {
-    const bool located = (format == Format::kBMP && locateBMProws(picture, limits)) ||
-                         (format == Format::kPGM && locatePGMrows(picture));
+    if (format != Format::kBMP && format != Format::kPGM) return false;
+    const bool located =
+        format == Format::kBMP ? locateBMProws(picture, limits) : locatePGMrows(picture);
     if (!located) std::fseek(picture->stream, 2, SEEK_SET);
     picture->placed = located;
     return located;
@@ -150,12 +151,8 @@ int takeImage(const Image* image, ImagePtr owned, SourceReader* picture) {
 
 // A decoder's rows, or the whole image of a format that is read whole.
 int openDecoded(Format format, const ReadLimits& limits, SourceReader* picture) {
-    int result = kReadOk;
     if (format != Format::kBMP && format != Format::kUnknown) {
-        result = format == Format::kPNG ? openPNGrows(picture->stream, limits, &picture->rows)
-                 : format == Format::kJPEG
-                     ? openJPEGrows(picture->stream, limits, &picture->rows)
-                     : openPGMrows(picture->stream, format == Format::kPlainPGM, &picture->rows);
+        const int result = openRows(format, picture->peeked.get(), limits, &picture->rows);
         if (result != kReadOk) return result;
         picture->width = picture->rows->width();
         picture->height = picture->rows->height();
@@ -164,7 +161,7 @@ int openDecoded(Format format, const ReadLimits& limits, SourceReader* picture) 
         return kReadOk;
     }
     Image* raw = nullptr;
-    result = readFormat(format, picture->stream, &raw, limits);
+    const int result = readFormat(format, picture->peeked.get(), &raw, limits);
     ImagePtr image(raw);
     // A folder or a device may open but not read: that is no end of the file.
     if (std::ferror(picture->stream)) return kCannotOpen;
@@ -188,10 +185,11 @@ int openSource(const Source& source, const CompareOptions& options, SourceReader
     } else {
         picture->stream = source.stream;
     }
-    const int first = std::fgetc(picture->stream);
-    const int second = std::fgetc(picture->stream);
-    if (second == EOF) return std::ferror(picture->stream) ? kCannotOpen : kEmptyFile;
-    const Format format = formatOf(first, second);
+    picture->peeked.reset(new (std::nothrow) PeekedStream(picture->stream));
+    if (!picture->peeked) return kOutOfMemory;
+    const Format format = picture->peeked->tell();
+    if (picture->peeked->peeked() < 2)
+        return std::ferror(picture->stream) ? kCannotOpen : kEmptyFile;
     if (regular && locateRows(format, options.limits, picture)) return kReadOk;
     return openDecoded(format, options.limits, picture);
 }

@@ -32,7 +32,8 @@ struct SourceReader {
     bool luma = false;     // a 24-bit picture is taken by its luma
     int result = kReadOk;  // what reading the rows came to: a file that shrank, a decoder's refusal
     FilePtr file;          // the file the rows are read from, when the comparison opened it
-    std::FILE* stream = nullptr;  // the stream a decoder reads: file, or the caller's
+    std::FILE* stream = nullptr;           // the stream a decoder reads: file, or the caller's
+    std::unique_ptr<PeekedStream> peeked;  // the stream, with the bytes read to tell its format
     // Rows where they lie in a regular file:
     bool placed = false;
     std::int64_t rowsStart = 0;  // where the first stored row starts in the file

@@ -1,12 +1,14 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "engine/scoring.h"
+#include "engine/scoring_memory.h"
 #include "metric/block_score.h"
 
 namespace likeness {
@@ -28,8 +30,8 @@ struct RowBuffers {
     RowBuffers(const SourceReader& picture, int rows)
         : stored(storedRowBytes(picture) * static_cast<std::size_t>(rows)),
           grey(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(rows)) {}
-    std::vector<std::uint8_t> stored;
-    std::vector<std::uint8_t> grey;
+    ScoringMemory stored;
+    ScoringMemory grey;
     GreyRows rows{nullptr, 0};
 };
 
@@ -111,7 +113,7 @@ class SecondRows {
     SourceReader* picture_;
     const int slotRows_;
     const int slotCount_;
-    std::vector<RowBuffers> slots_;
+    std::deque<RowBuffers> slots_;  // kept in place: their memory is not moved
     std::mutex mutex_;
     std::condition_variable changed_;
     int read_ = 0;      // slots read

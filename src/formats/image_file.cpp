@@ -1,5 +1,6 @@
 #include "likeness/image_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 
 #include "formats/reading.h"
@@ -21,37 +23,133 @@ namespace {
 // small enough to stay in the cache while rows are copied out of it.
 constexpr std::size_t kFileBuffer = std::size_t{64} << 10;
 
-int readAnyFormat(std::FILE* stream, Image** out, const ReadLimits& limits) {
-    const int first = std::fgetc(stream);
-    const int second = std::fgetc(stream);
-    if (first == EOF || second == EOF) return kEmptyFile;
-    return readFormat(formatOf(first, second), stream, out, limits);
+int readAnyFormat(std::FILE* file, Image** out, const ReadLimits& limits) {
+    PeekedStream stream(file);
+    const Format format = stream.tell();
+    if (stream.peeked() < 2) return kEmptyFile;
+    return readFormat(format, &stream, out, limits);
 }
+
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+           std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+bool startsWith(const std::uint8_t* bytes, std::size_t count, std::string_view text) {
+    return count >= text.size() && std::memcmp(bytes, text.data(), text.size()) == 0;
+}
+
+// JPEG XL's container: a signature box of 12 bytes.
+constexpr std::string_view kJXLContainer{"\0\0\0\x0cJXL \r\n\x87\n", 12};
 
 }  // namespace
 
-Format formatOf(int first, int second) {
+Format PeekedStream::tell() {
+    if (!peekTo(2)) return Format::kUnknown;
+    const int first = bytes_[0];
+    const int second = bytes_[1];
     if (first == 'B' && second == 'M') return Format::kBMP;
     if (first == 0x89 && second == 'P') return Format::kPNG;
     if (first == 0xFF && second == 0xD8) return Format::kJPEG;
     if (first == 'P' && second == '5') return Format::kPGM;
     if (first == 'P' && second == '2') return Format::kPlainPGM;
-    return Format::kUnknown;
+    if (first == 0xFF && second == 0x0A) return Format::kJXL;
+    return tellLonger();
 }
 
-int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& limits) {
+// Only files whose first two bytes may start a longer signature are read further.
+Format PeekedStream::tellLonger() {
+    const std::uint8_t* bytes = bytes_.data();
+    if (bytes[0] == 'R' && bytes[1] == 'I') {
+        return peekTo(12) && startsWith(bytes, 4, "RIFF") && startsWith(bytes + 8, 4, "WEBP")
+                   ? Format::kWebP
+                   : Format::kUnknown;
+    }
+    if ((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M')) {
+        const bool little = bytes[0] == 'I';
+        if (!peekTo(4)) return Format::kUnknown;
+        const int version = little ? bytes[2] | bytes[3] << 8 : bytes[2] << 8 | bytes[3];
+        return version == 42 || version == 43 ? Format::kTIFF : Format::kUnknown;
+    }
+    if (bytes[0] != 0 || bytes[1] != 0 || !peekTo(12)) return Format::kUnknown;
+    if (startsWith(bytes, 12, kJXLContainer)) return Format::kJXL;
+    return isAVIF() ? Format::kAVIF : Format::kUnknown;
+}
+
+// A file type box ("ftyp": size, type, major brand, minor version, compatible brands) naming the
+// AVIF brand of a still picture or of a sequence, as its major brand or a compatible one.
+bool PeekedStream::isAVIF() {
+    const std::uint32_t size = bigEndian32(bytes_.data());
+    if (!startsWith(bytes_.data() + 4, 4, "ftyp") || size < 16 || size > kMostPeeked ||
+        !peekTo(size)) {
+        return false;
+    }
+    for (std::size_t brand = 8; brand + 4 <= size; brand += brand == 8 ? 8 : 4) {
+        if (startsWith(bytes_.data() + brand, 4, "avif") ||
+            startsWith(bytes_.data() + brand, 4, "avis"))
+            return true;
+    }
+    return false;
+}
+
+bool PeekedStream::peekTo(std::size_t count) {
+    if (count_ < count) count_ += std::fread(bytes_.data() + count_, 1, count - count_, file_);
+    return count_ >= count;
+}
+
+std::size_t PeekedStream::read(void* out, std::size_t length) {
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    const std::size_t replayed = std::min(length, count_ - handed_);
+    std::memcpy(bytes, bytes_.data() + handed_, replayed);
+    handed_ += replayed;
+    if (replayed == length) return length;
+    return replayed + std::fread(bytes + replayed, 1, length - replayed, file_);
+}
+
+int readFormat(Format format, PeekedStream* stream, Image** out, const ReadLimits& limits) {
     switch (format) {
         case Format::kBMP:
-            return readBMPafterSignature(stream, out, limits);
-        case Format::kPNG:
-            return readAllRows(openPNGrows, stream, out, limits);
-        case Format::kJPEG:
-            return readAllRows(openJPEGrows, stream, out, limits);
+            return readBMPafterSignature(stream->file(), out, limits);
         case Format::kPGM:
         case Format::kPlainPGM:
-            return readPGMafterMagic(stream, format == Format::kPlainPGM, out);
-        default:
+            return readPGMafterMagic(stream->file(), format == Format::kPlainPGM, out);
+        case Format::kUnknown:
             return kBadHeader;
+        default:
+            return readAllRows(format, stream, out, limits);
+    }
+}
+
+int openRows(Format format, PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out) {
+    switch (format) {
+        case Format::kPNG:
+            return openPNGrows(stream->file(), limits, out);
+        case Format::kJPEG:
+            return openJPEGrows(stream->file(), limits, out);
+        case Format::kPGM:
+        case Format::kPlainPGM:
+            return openPGMrows(stream->file(), format == Format::kPlainPGM, out);
+#if LIKENESS_HAS_WEBP
+        case Format::kWebP:
+            return openWebProws(stream, limits, out);
+#endif
+#if LIKENESS_HAS_TIFF
+        case Format::kTIFF:
+            return openTIFFrows(stream, limits, out);
+#endif
+#if LIKENESS_HAS_AVIF
+        case Format::kAVIF:
+            return openAVIFrows(stream, limits, out);
+#endif
+#if LIKENESS_HAS_JXL
+        case Format::kJXL:
+            return openJXLrows(stream, limits, out);
+#endif
+        case Format::kBMP:
+        case Format::kUnknown:
+            return kBadHeader;
+        default:
+            return kUnsupportedDepth;
     }
 }
 
@@ -68,6 +166,22 @@ int newImage(std::int64_t width, std::int64_t height, int depth, Image** out) {
 bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits) {
     const std::int64_t ceiling = limits.maxCompressedPixels;
     return ceiling <= 0 || height == 0 || width <= ceiling / height;
+}
+
+std::int64_t ceilingInForce(const ReadLimits& limits) {
+    return limits.maxCompressedPixels > 0 ? limits.maxCompressedPixels : INT32_MAX;
+}
+
+int readWholeStream(PeekedStream* stream, std::int64_t limit, std::vector<std::uint8_t>* bytes) {
+    constexpr std::size_t kChunk = std::size_t{64} << 10;
+    for (;;) {
+        const std::size_t held = bytes->size();
+        if (static_cast<std::int64_t>(held) > limit) return kBadHeader;
+        bytes->resize(held + kChunk);
+        const std::size_t read = stream->read(bytes->data() + held, kChunk);
+        bytes->resize(held + read);
+        if (read == 0) return kReadOk;
+    }
 }
 
 int readStreamWith(std::FILE* stream, Image** out, const ReadLimits& limits, FormatReader read) {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -18,9 +19,11 @@ namespace likeness {
 namespace {
 
 // Each scan of a progressive file is a pass over the whole picture, and a scan can be a few
-// bytes: without a limit a small file could cost hours. Encoders write at most a few tens of
-// scans; a file with more than this many is refused as hostile.
-constexpr int kJPEGScanLimit = 500;
+// bytes: without a limit a small file could cost hours. The work of decoding is bounded as its
+// memory is, in proportion to the ceiling on pixels: scans times pixels may come to this many
+// passes over a picture at the ceiling (a second or two each at 2^28 pixels). Encoders write
+// about ten scans; a smaller picture may have proportionally more.
+constexpr std::int64_t kJPEGCeilingPasses = 32;
 // The file is handed to libjpeg in chunks this large, never held whole.
 constexpr std::size_t kJPEGChunk = std::size_t{64} << 10;
 constexpr JOCTET kStartOfImage[] = {0xFF, 0xD8};
@@ -35,7 +38,8 @@ struct JPEGReader {
     jpeg_source_mgr source;
     jpeg_progress_mgr progress;
     std::jmp_buf refusal;
-    int result;  // what a refusal returns
+    int result;              // what a refusal returns
+    std::int64_t scanLimit;  // the most scans the work budget allows the picture
     std::FILE* file;
     JOCTET chunk[kJPEGChunk];
 };
@@ -66,9 +70,15 @@ void refuseWarnings(j_common_ptr info, int level) {
 }
 
 void limitScans(j_common_ptr info) {
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJPEGScanLimit) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > readerOf(info)->scanLimit) {
         refuse(info, kDecoderRefused);
     }
+}
+
+// How many scans of a picture of these many pixels the work budget allows: at least one.
+std::int64_t scanLimitOf(std::int64_t pixels, const ReadLimits& limits) {
+    return std::max<std::int64_t>(
+        1, kJPEGCeilingPasses * ceilingInForce(limits) / std::max<std::int64_t>(1, pixels));
 }
 
 // The source: first the two bytes that told the format, which the caller has read, then the
@@ -128,9 +138,11 @@ int checkJPEGheader(jpeg_decompress_struct* info, const ReadLimits& limits) {
         return kUnsupportedDepth;
     }
     info->out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    std::int64_t pixels = 0;
     std::int64_t bytes = 0;
-    const bool fits = checkedSize(info->image_width, info->image_height, &bytes) &&
-                      checkedSize(bytes, grey ? 1 : 3, &bytes);
+    const bool fits = checkedSize(info->image_width, info->image_height, &pixels) &&
+                      checkedSize(pixels, grey ? 1 : 3, &bytes);
+    readerOf(reinterpret_cast<j_common_ptr>(info))->scanLimit = scanLimitOf(pixels, limits);
     return fits ? kReadOk : kBadHeader;
 }
 

@@ -1,4 +1,4 @@
-// Portable grey map (PGM) files, binary ("P5") and plain ("P2"), with a maxval of 1 to 255.
+// Portable grey map (PGM) files, binary ("P5") and plain ("P2"), with a maxval of 1 to 65535.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -44,27 +44,45 @@ bool readNumber(std::FILE* file, int* value) {
     return c == EOF || std::isspace(c);
 }
 
-// round(v * 255 / maxval), as netpbm scales samples.
-std::uint8_t scaleSample(int value, int maxval) {
-    return static_cast<std::uint8_t>((2 * value * 255 + maxval) / (2 * maxval));
+// The largest maxval: a binary file stores a sample above 255 in two bytes, most significant first.
+constexpr int kPGMMaxval = 65535;
+
+// Reads the binary samples of a file whose maxval needs two bytes, up to the first one above
+// maxval, as 8-bit levels. Returns how many were kept.
+std::size_t readWideSamples(std::FILE* file, int maxval, std::uint8_t* levels, std::size_t count) {
+    std::size_t read = 0;
+    for (; read < count; ++read) {
+        const int high = std::fgetc(file);
+        const int low = std::fgetc(file);
+        if (low == EOF || high * 256 + low > maxval) break;
+        levels[read] = scaledLevel(static_cast<std::uint32_t>(high * 256 + low),
+                                   static_cast<std::uint32_t>(maxval));
+    }
+    return read;
 }
 
 // Reads the samples up to the first one above maxval, which ends them as the end of the file
-// would: it and everything after it are 0. Returns how many were kept.
-std::size_t readValidSamples(std::FILE* file, bool plain, int maxval, std::uint8_t* samples,
+// would, as 8-bit levels. Returns how many were kept; the rest of levels is 0.
+std::size_t readValidSamples(std::FILE* file, bool plain, int maxval, std::uint8_t* levels,
                              std::size_t count) {
     std::size_t read = 0;
     if (plain) {
         int value = 0;
         while (read < count && readNumber(file, &value) && value <= maxval)
-            samples[read++] = static_cast<std::uint8_t>(value);
+            levels[read++] =
+                scaledLevel(static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(maxval));
+    } else if (maxval > 255) {
+        read = readWideSamples(file, maxval, levels, count);
     } else {
-        read = std::fread(samples, 1, count, file);
+        read = std::fread(levels, 1, count, file);
         read = static_cast<std::size_t>(
-            std::find_if(samples, samples + read, [maxval](std::uint8_t s) { return s > maxval; }) -
-            samples);
+            std::find_if(levels, levels + read, [maxval](std::uint8_t s) { return s > maxval; }) -
+            levels);
+        // 255, the common maxval, leaves every sample as it is.
+        for (std::size_t i = 0; maxval != 255 && i < read; ++i)
+            levels[i] = scaledLevel(levels[i], static_cast<std::uint32_t>(maxval));
     }
-    std::fill(samples + read, samples + count, std::uint8_t{0});
+    std::fill(levels + read, levels + count, std::uint8_t{0});
     return read;
 }
 
@@ -85,9 +103,6 @@ class PGMRows final : public RowSource {
                 ended_ ? 0 : readValidSamples(file_, plain_, maxval_, row, width);
             std::fill(row + read, row + width, std::uint8_t{0});
             ended_ = ended_ || read < width;
-            // 255, the common maxval, leaves every sample as it is.
-            for (std::size_t x = 0; maxval_ != 255 && x < read; ++x)
-                row[x] = scaleSample(row[x], maxval_);
         }
         return ended_ ? kBadPixels : kReadOk;
     }
@@ -109,7 +124,7 @@ int readPGMheader(std::FILE* file, int* width, int* height, int* maxval) {
         *maxval == 0) {
         return kBadHeader;
     }
-    return *maxval > 255 ? kUnsupportedDepth : kReadOk;
+    return *maxval > kPGMMaxval ? kUnsupportedDepth : kReadOk;
 }
 
 int openPGMrows(std::FILE* file, bool plain, RowSourcePtr* out) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -45,9 +46,10 @@ int refusal(int error) {
     return error == SPNG_EMEM || errno == ENOMEM ? kOutOfMemory : kDecoderRefused;
 }
 
-// Grey pictures of up to 8 bits decode to 8 bits directly; palette, grey-alpha and 16-bit grey
-// pictures through red, green, blue, of which the reader keeps red (a palette entry's red, as for
-// BMP palettes; the grey level). Colour pictures decode to 24 bits.
+// Grey pictures of up to 8 bits decode to 8 bits directly; palette and grey-alpha pictures of 8
+// bits or less through red, green, blue, of which the reader keeps red (a palette entry's red, as
+// for BMP palettes; the grey level), and 16-bit pictures through 16-bit red, green, blue, alpha,
+// each level scaled to 8 bits. Colour pictures decode to 24 bits.
 class PNGRows final : public RowSource {
   public:
     explicit PNGRows(std::FILE* file)
@@ -62,12 +64,16 @@ class PNGRows final : public RowSource {
 
   private:
     int decodeRow(std::uint8_t* row);
+    // Bytes libspng hands over for a pixel in format_.
+    std::size_t decodedPixelBytes() const;
+    // The picture's levels out of count decoded pixels.
+    void takeLevels(const std::uint8_t* decoded, std::uint8_t* levels, std::size_t count) const;
 
     PNGStream stream_;
     PNGContext context_;
     int format_ = SPNG_FMT_G8;
-    bool keepRed_ = false;
-    std::vector<std::uint8_t> colours_;  // one decoded row, where only its red is kept
+    bool throughBuffer_ = false;         // decoded pixels are not the picture's levels as they are
+    std::vector<std::uint8_t> decoded_;  // one decoded row, when it goes through a buffer
     bool ended_ = false;                 // libspng has handed over the last row
     bool interlaced_ = false;
 };
@@ -84,7 +90,6 @@ int PNGRows::open(const ReadLimits& limits) {
     if (error != 0) return refusal(error);
     const bool grey = header.color_type == SPNG_COLOR_TYPE_GRAYSCALE ||
                       header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA;
-    if (grey && header.bit_depth == 16) return kUnsupportedDepth;
     if (!withinCeiling(header.width, header.height, limits)) return kBadHeader;
     const bool colour = !grey && header.color_type != SPNG_COLOR_TYPE_INDEXED;
     std::int64_t bytes = 0;
@@ -96,15 +101,37 @@ int PNGRows::open(const ReadLimits& limits) {
     width_ = static_cast<int>(header.width);
     height_ = static_cast<int>(header.height);
     depth_ = colour ? 24 : 8;
-    keepRed_ = !colour && header.color_type != SPNG_COLOR_TYPE_GRAYSCALE;
-    format_ = colour || keepRed_ ? SPNG_FMT_RGB8 : SPNG_FMT_G8;
+    const bool wide = header.bit_depth == 16;
+    throughBuffer_ = wide || (!colour && header.color_type != SPNG_COLOR_TYPE_GRAYSCALE);
+    format_ = wide ? SPNG_FMT_RGBA16 : colour || throughBuffer_ ? SPNG_FMT_RGB8 : SPNG_FMT_G8;
     interlaced_ = header.interlace_method != SPNG_INTERLACE_NONE;
     return kReadOk;
 }
 
+std::size_t PNGRows::decodedPixelBytes() const {
+    return format_ == SPNG_FMT_RGBA16 ? 8 : format_ == SPNG_FMT_RGB8 ? 3 : 1;
+}
+
+void PNGRows::takeLevels(const std::uint8_t* decoded, std::uint8_t* levels,
+                         std::size_t count) const {
+    const std::size_t channels = depth_ == 24 ? 3 : 1;
+    if (format_ != SPNG_FMT_RGBA16) {
+        for (std::size_t i = 0; i < count; ++i) levels[i] = decoded[3 * i];
+        return;
+    }
+    // libspng hands over 16-bit samples in the machine's byte order.
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t c = 0; c < channels; ++c) {
+            std::uint16_t sample = 0;
+            std::memcpy(&sample, decoded + 8 * i + 2 * c, sizeof sample);
+            levels[channels * i + c] = scaledLevel(sample, 65535);
+        }
+    }
+}
+
 int PNGRows::startRows() {
     errno = 0;
-    if (keepRed_) colours_.resize(3 * static_cast<std::size_t>(width_));
+    if (throughBuffer_) decoded_.resize(decodedPixelBytes() * static_cast<std::size_t>(width_));
     const int error =
         spng_decode_image(context_.get(), nullptr, 0, format_, SPNG_DECODE_PROGRESSIVE);
     return error == 0 ? kReadOk : refusal(error);
@@ -113,14 +140,19 @@ int PNGRows::startRows() {
 // An interlaced picture comes in seven passes over the whole of it, so it is decoded whole.
 int PNGRows::decodeWhole(Image* image) {
     const std::size_t pixels = static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_);
-    std::vector<std::uint8_t> colours;
-    if (keepRed_) colours.resize(3 * pixels);
-    std::uint8_t* into = keepRed_ ? colours.data() : image->data;
+    std::int64_t bytes = 0;
+    if (!checkedSize(static_cast<std::int64_t>(pixels),
+                     throughBuffer_ ? decodedPixelBytes() : depth_ / 8, &bytes)) {
+        return kBadHeader;
+    }
+    std::vector<std::uint8_t> decoded;
+    if (throughBuffer_) decoded.resize(static_cast<std::size_t>(bytes));
     errno = 0;
-    const int error = spng_decode_image(context_.get(), into,
-                                        pixels * (depth_ == 24 || keepRed_ ? 3 : 1), format_, 0);
+    const int error =
+        spng_decode_image(context_.get(), throughBuffer_ ? decoded.data() : image->data,
+                          static_cast<std::size_t>(bytes), format_, 0);
     if (error != 0) return refusal(error);
-    for (std::size_t i = 0; keepRed_ && i < pixels; ++i) image->data[i] = colours[3 * i];
+    if (throughBuffer_) takeLevels(decoded.data(), image->data, pixels);
     ended_ = true;
     return finish();
 }
@@ -128,16 +160,15 @@ int PNGRows::decodeWhole(Image* image) {
 int PNGRows::decodeRow(std::uint8_t* row) {
     if (ended_) return kDecoderRefused;
     const std::size_t width = static_cast<std::size_t>(width_);
-    std::uint8_t* into = keepRed_ ? colours_.data() : row;
     errno = 0;
-    const int error =
-        spng_decode_row(context_.get(), into, width * (depth_ == 24 ? 3 : 1) * (keepRed_ ? 3 : 1));
+    const int error = spng_decode_row(context_.get(), throughBuffer_ ? decoded_.data() : row,
+                                      width * (throughBuffer_ ? decodedPixelBytes() : depth_ / 8));
     if (error == SPNG_EOI) {
         ended_ = true;
     } else if (error != 0) {
         return refusal(error);
     }
-    for (std::size_t x = 0; keepRed_ && x < width; ++x) row[x] = colours_[3 * x];
+    if (throughBuffer_) takeLevels(decoded_.data(), row, width);
     return kReadOk;
 }
 

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "likeness/image.h"
 #include "likeness/read_limits.h"
@@ -11,15 +13,46 @@
 
 namespace likeness {
 
-// The formats read here, each told by a file's first two bytes: "BM" for BMP, the first two bytes
-// of the PNG signature, the start-of-image marker FF D8 for JPEG, "P5" or "P2" (plain) for PGM.
-// This is the one place that tells them apart.
-enum class Format { kUnknown, kBMP, kPNG, kJPEG, kPGM, kPlainPGM };
-Format formatOf(int first, int second);
+// The formats read here, each told by a file's first bytes: "BM" for BMP, the first two bytes of
+// the PNG signature, the start-of-image marker FF D8 for JPEG, "P5" or "P2" (plain) for PGM,
+// "RIFF" and "WEBP" for WebP, "II*\0" or "MM\0*" (or BigTIFF's "II+\0", "MM\0+") for TIFF, an
+// ISO media file whose brands include "avif" or "avis" for AVIF, and a JPEG XL code stream (FF 0A)
+// or its container.
+enum class Format { kUnknown, kBMP, kPNG, kJPEG, kPGM, kPlainPGM, kWebP, kTIFF, kAVIF, kJXL };
 
-// Reads a file of that format into out from just after its first two bytes: the reader's codes,
-// kBadHeader for kUnknown.
-int readFormat(Format format, std::FILE* stream, Image** out, const ReadLimits& limits);
+// A stream and the bytes read from its start to tell its format. A pipe cannot be moved back, so a
+// decoder that wants the file from its first byte is handed them again first, through read. The
+// formats told by two bytes are told by those alone: their readers go on from the third byte.
+class PeekedStream {
+  public:
+    explicit PeekedStream(std::FILE* file) : file_(file) {}
+
+    std::FILE* file() const { return file_; }
+    // Reads as many of the first bytes as tell the format: kUnknown too for a file of fewer than
+    // two bytes, which peeked() then tells.
+    Format tell();
+    std::size_t peeked() const { return count_; }
+    // Reads up to length bytes where the decoder stands, the peeked ones first: how many were read,
+    // fewer at the end of the file.
+    std::size_t read(void* out, std::size_t length);
+
+  private:
+    // Peeks until count bytes are held, or the file ends: whether they are.
+    bool peekTo(std::size_t count);
+    Format tellLonger();
+    bool isAVIF();
+
+    // The longest box of brands looked through for AVIF's.
+    static constexpr std::size_t kMostPeeked = 64;
+    std::FILE* file_;
+    std::array<std::uint8_t, kMostPeeked> bytes_{};
+    std::size_t count_ = 0;   // bytes peeked
+    std::size_t handed_ = 0;  // of them, how many read has handed over
+};
+
+// Reads a file of that format into out from where stream stands after telling it: the reader's
+// codes, kBadHeader for kUnknown, kUnsupportedDepth for a format this build does not read.
+int readFormat(Format format, PeekedStream* stream, Image** out, const ReadLimits& limits);
 
 // Reads one image from an open stream into out, with the ReadResult codes.
 using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& limits);
@@ -29,6 +62,13 @@ using FormatReader = int (*)(std::FILE* stream, Image** out, const ReadLimits& l
 int readBMPafterSignature(std::FILE* stream, Image** out, const ReadLimits& limits);
 int readPGMafterMagic(std::FILE* stream, bool plain, Image** out);
 
+// A level v of a picture whose levels run from 0 to maximum, as an 8-bit level: round(v * 255 /
+// maximum), ties away from zero, as netpbm scales samples. Every format of more than 8 bits is read
+// through this one scale.
+inline std::uint8_t scaledLevel(std::uint32_t value, std::uint32_t maximum) {
+    return static_cast<std::uint8_t>((2 * value * 255 + maximum) / (2 * maximum));
+}
+
 // A new image of the sides and depth into out: kReadOk, kBadHeader for sides beyond the image
 // model, or kOutOfMemory.
 int newImage(std::int64_t width, std::int64_t height, int depth, Image** out);
@@ -36,6 +76,15 @@ int newImage(std::int64_t width, std::int64_t height, int depth, Image** out);
 // True when a compressed picture of these sides is within the limits' ceiling; each reader of
 // such pictures asks as soon as its header has given the sides.
 bool withinCeiling(std::int64_t width, std::int64_t height, const ReadLimits& limits);
+
+// The ceiling on compressed pictures in force: the limits', or when they lift it the pixels the
+// image model's 2^31 - 1 bytes can hold. The budgets of memory and work that grow with a
+// picture are reckoned from it.
+std::int64_t ceilingInForce(const ReadLimits& limits);
+
+// Reads the rest of the stream, the peeked bytes first, into bytes, for a decoder that wants the
+// whole file at hand: kReadOk, or kBadHeader when it holds more than limit bytes.
+int readWholeStream(PeekedStream* stream, std::int64_t limit, std::vector<std::uint8_t>* bytes);
 
 // Reads the stream with read and hands over its image, unless the stream met a read error (a
 // folder opens, but cannot be read): that is not the end of the file, so no image is handed over

@@ -55,9 +55,9 @@ int readAllRows(RowSource* source, Image** out) {
     return result;
 }
 
-int readAllRows(RowSourceOpener open, std::FILE* stream, Image** out, const ReadLimits& limits) {
+int readAllRows(Format format, PeekedStream* stream, Image** out, const ReadLimits& limits) {
     RowSourcePtr rows;
-    const int result = open(stream, limits, &rows);
+    const int result = openRows(format, stream, limits, &rows);
     return result == kReadOk ? readAllRows(rows.get(), out) : result;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "formats/reading.h"
 #include "likeness/image.h"
 #include "likeness/read_limits.h"
 
@@ -44,6 +45,17 @@ int openPNGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
 int openJPEGrows(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
 // A PGM file after its magic number, binary ("P5") or plain ("P2").
 int openPGMrows(std::FILE* stream, bool plain, RowSourcePtr* out);
+// The formats told by more than two bytes, from the file's first byte on. The stream must
+// outlive the source.
+int openWebProws(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out);
+int openTIFFrows(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out);
+int openAVIFrows(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out);
+int openJXLrows(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out);
+
+// The decoder of any format but BMP (which is read whole, or where its rows lie), on the stream
+// that told it: the opener's codes, kBadHeader for kUnknown, kUnsupportedDepth for a format this
+// build does not read.
+int openRows(Format format, PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out);
 
 // Rows handed over from an image read whole, for the files that cannot be decoded a band at a
 // time (an interlaced PNG; a BMP file whose rows lie bottom-up or run-length encoded, from a pipe).
@@ -52,8 +64,7 @@ RowSourcePtr rowsOfImage(ImagePtr image);
 // Every row of the source, and what follows them, read into a new image handed over through out.
 int readAllRows(RowSource* source, Image** out);
 
-// The same for the decoder that open opens on the stream, from just after its format's bytes.
-using RowSourceOpener = int (*)(std::FILE* stream, const ReadLimits& limits, RowSourcePtr* out);
-int readAllRows(RowSourceOpener open, std::FILE* stream, Image** out, const ReadLimits& limits);
+// The same for the decoder of the format on the stream that told it.
+int readAllRows(Format format, PeekedStream* stream, Image** out, const ReadLimits& limits);
 
 }  // namespace likeness

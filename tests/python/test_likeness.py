@@ -2,6 +2,7 @@
 import math
 import os
 import pathlib
+import platform
 import sys
 from concurrent.futures import ThreadPoolExecutor
 
@@ -27,7 +28,12 @@ def expected_reads():
         for line in listing:
             fields = line.split()
             if fields and not line.startswith("#"):
-                yield fields[0], int(fields[1]), fields[2] if len(fields) > 2 else "*"
+                pixels = fields[2] if len(fields) > 2 else "*"
+                # Pixels listed for one processor ("@x86_64") are compared on it alone.
+                pixels, _, processor = pixels.partition("@")
+                if processor and processor != platform.machine():
+                    pixels = "*"
+                yield fields[0], int(fields[1]), pixels
 
 
 @pytest.mark.parametrize("name,code,pixels", list(expected_reads()))

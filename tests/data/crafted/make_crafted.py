@@ -250,6 +250,10 @@ def progression(components):
 write("jpeg-grey8x8.jpg", baseline())
 write("jpeg-scans500.jpg", jpeg(progression(1)[:500], frame=0xC2, data=b"\x7f"))
 write("jpeg-scans2688.jpg", jpeg(progression(3), components=3, frame=0xC2, data=b"\x7f"))
+# 500 scans over 16 x 16 blocks, each scan 256 codes "0" (a block of zeros, a refinement bit 0):
+# within the work budget of the default ceiling, past that of a ceiling of 128 x 128 pixels.
+write("jpeg-scans500-128x128.jpg", jpeg(progression(1)[:500], width=128, height=128, frame=0xC2,
+                                        data=bytes(32)))
 write("jpeg-huge-65535.jpg", baseline(width=65535, height=65535))
 write("jpeg-beyond-model.jpg", baseline(width=60000, height=60000))
 write("jpeg-12bit.jpg", baseline(precision=12))
@@ -265,3 +269,56 @@ write("jpeg-stray-bytes.jpg", baseline(data=b"\x3f" + b"\x12" * 100))
 pillow = open("../written/pil-grey16x16.jpg", "rb").read()
 write("jpeg-segments-across-chunks.jpg", pillow[:2] + segment(0xFE, b"c" * 40000) +
       segment(0xEF, bytes(i % 251 for i in range(50000))) + pillow[2:])
+
+
+# WebP files built chunk by chunk: an extended header whose canvas is past the ceiling, and a
+# lossless picture at the format's largest sides whose data is missing.
+def riff(chunks):
+    body = b"WEBP" + b"".join(kind + struct.pack("<I", len(data)) + data + b"\0" * (len(data) % 2)
+                              for kind, data in chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def vp8x(width, height):
+    return b"VP8X", b"\0\0\0\0" + struct.pack("<I", width - 1)[:3] + struct.pack("<I", height - 1)[:3]
+
+
+def vp8l(width, height, data=b""):
+    return b"VP8L", b"\x2f" + struct.pack("<I", (width - 1) | (height - 1) << 14) + data
+
+
+write("webp-canvas-20000x20000.webp", riff([vp8x(20000, 20000)]))
+write("webp-16383x16383-no-data.webp", riff([vp8l(16383, 16383)]))
+
+
+# TIFF files built tag by tag, little-endian, one strip of uncompressed samples: sides past the
+# ceiling, a compression libtiff does not read (JPEG 2000), floating-point samples, and a strip
+# that lies past the end of the file.
+def tiff(width, height, rows, bits=8, compression=1, sample_format=1, strip_offset=None):
+    tags = {256: width, 257: height, 258: bits, 259: compression, 262: 1, 273: 0, 277: 1,
+            278: height, 279: len(rows), 339: sample_format}
+    start = 8 + 2 + 12 * len(tags) + 4
+    tags[273] = start if strip_offset is None else strip_offset
+    entries = b"".join(struct.pack("<HHII", tag, 4, 1, value) for tag, value in sorted(tags.items()))
+    return b"II*\0" + struct.pack("<IH", 8, len(tags)) + entries + b"\0\0\0\0" + rows
+
+
+write("tiff-grey3x2.tif", tiff(3, 2, bytes((0, 50, 100, 150, 200, 250))))
+write("tiff-100000x100000.tif", tiff(100000, 100000, bytes(16)))
+write("tiff-jpeg2000.tif", tiff(3, 2, bytes(6), compression=34712))
+write("tiff-float.tif", tiff(1, 1, bytes(4), bits=32, sample_format=3))
+write("tiff-strip-past-end.tif", tiff(3, 2, bytes(6), strip_offset=600))
+
+
+# A JPEG XL code stream that claims 100000 x 100000 pixels: its size header (no multiple of 8, each
+# side minus 1 in 30 bits, no aspect ratio) and default metadata, the bits packed from the lowest.
+def bits_lsb_first(fields):
+    value, count = 0, 0
+    for field, width in fields:
+        value |= field << count
+        count += width
+    return value.to_bytes((count + 7) // 8, "little")
+
+
+write("jxl-100000x100000.jxl", b"\xff\x0a" + bits_lsb_first(
+    [(0, 1), (3, 2), (99999, 30), (0, 3), (3, 2), (99999, 30), (1, 1)]) + bytes(16))
