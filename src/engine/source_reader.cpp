@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/scoring_memory.h"
 #include "formats/reading.h"
 #include "likeness/image_file.h"
 
@@ -282,8 +283,8 @@ void readRowsThrough(SourceReader* picture) {
     if (picture->placed && picture->pixels != Pixels::kBlueGreenRed) return;
     // A band's buffers, or a shorter picture's rows: one without rows, however wide, takes none.
     const auto rows = static_cast<std::size_t>(std::min(kBlockSize, picture->height));
-    std::vector<std::uint8_t> stored(rows * storedRowBytes(*picture));
-    std::vector<std::uint8_t> grey(rows * static_cast<std::size_t>(picture->width));
+    const ScoringMemory stored(rows * storedRowBytes(*picture));
+    const ScoringMemory grey(rows * static_cast<std::size_t>(picture->width));
     for (int y0 = 0; y0 < picture->height && picture->result == kReadOk; y0 += kBlockSize) {
         nextRows(picture, y0, std::min(kBlockSize, picture->height - y0), stored.data(),
                  grey.data());
