@@ -160,6 +160,8 @@ int runCommandLine(const Options& options) {
     }
     const std::vector<std::string> seconds(options.paths.begin() + 1, options.paths.end());
     PairVector source(pairsWithFirst(firstPath, seconds));
+    // One pair is read as any other, both pictures at once; for several, the first is read once.
+    if (seconds.size() == 1) return status(run(options, source, 1, nullptr));
     const Loaded first = loadImage(firstPath);
     return status(run(options, source, source.size(), &first));
 }

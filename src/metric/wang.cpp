@@ -10,17 +10,11 @@
 #include <cstdint>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "metric/local_windows.h"
 
-// The bands are compiled for the baseline processor and, chosen when the program runs, for
-// those with AVX2 or AVX-512: wider vectors, the same operations on every lane.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define LIKENESS_VECTOR_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
-#else
-#define LIKENESS_VECTOR_CLONES
-#endif
 // The rows a loop reads and the rows it writes never overlap: GCC may take eight columns at once
 // without checking them all against each other.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -128,15 +122,49 @@ inline __attribute__((always_inline)) void scoreBandOf(Planes<Level> planes, int
 }
 
 // Scores the window rows from begin to end; allocates nothing, so that it may run on a thread.
-LIKENESS_VECTOR_CLONES void scoreBand(Planes<std::uint8_t> planes, int begin, int end,
-                                      ColumnMeans* means, double* scores) {
-    scoreBandOf<std::uint8_t, std::int32_t>(planes, begin, end, means, scores);
+template <class Level>
+using BandScorer = void (*)(Planes<Level>, int, int, ColumnMeans*, double*);
+
+// Sums of bytes are exact in 32-bit integers; sums of doubles stay doubles.
+template <class Level>
+using SumOf = std::conditional_t<std::is_same_v<Level, std::uint8_t>, std::int32_t, double>;
+
+template <class Level>
+void scoreBand(Planes<Level> planes, int begin, int end, ColumnMeans* means, double* scores) {
+    scoreBandOf<Level, SumOf<Level>>(planes, begin, end, means, scores);
 }
 
-LIKENESS_VECTOR_CLONES void scoreBand(Planes<double> planes, int begin, int end, ColumnMeans* means,
-                                      double* scores) {
-    scoreBandOf<double, double>(planes, begin, end, means, scores);
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// The bands are built again for AVX2 and for AVX-512: wider vectors, the same operations on every
+// lane. The first call picks the widest build this processor runs; a loader's resolver
+// (target_clones) would choose before a sanitizer's runtime is ready, and ThreadSanitizer's
+// builds crashed before main.
+template <class Level>
+[[gnu::target("avx512f")]] void scoreBandOnAVX512(Planes<Level> planes, int begin, int end,
+                                                  ColumnMeans* means, double* scores) {
+    scoreBandOf<Level, SumOf<Level>>(planes, begin, end, means, scores);
 }
+
+template <class Level>
+[[gnu::target("avx2")]] void scoreBandOnAVX2(Planes<Level> planes, int begin, int end,
+                                             ColumnMeans* means, double* scores) {
+    scoreBandOf<Level, SumOf<Level>>(planes, begin, end, means, scores);
+}
+
+template <class Level>
+BandScorer<Level> bandScorer() {
+    static const BandScorer<Level> chosen =
+        __builtin_cpu_supports("avx512f") ? scoreBandOnAVX512<Level>
+        : __builtin_cpu_supports("avx2")  ? scoreBandOnAVX2<Level>
+                                          : scoreBand<Level>;
+    return chosen;
+}
+#else
+template <class Level>
+BandScorer<Level> bandScorer() {
+    return scoreBand<Level>;
+}
+#endif
 
 unsigned threadsFor(int columns, int rows) {
     if (std::int64_t{columns} * rows < kWindowsForThreads) return 1;
@@ -160,7 +188,7 @@ void gaussianScores(Planes<Level> planes, double* scores) {
     std::vector<std::thread> started;
     started.reserve(threads);
     for (unsigned band = 0; band < threads; ++band) {
-        void (*score)(Planes<Level>, int, int, ColumnMeans*, double*) = scoreBand;
+        const BandScorer<Level> score = bandScorer<Level>();
         const int begin = bandStart(band);
         const int end = bandStart(band + 1);
         try {
