@@ -94,6 +94,9 @@ likeness_package(programs likeness graphics "Block SSIM of grey images (BMP, PNG
 non-overlapping 8 x 8 blocks;
 likeness-map also draws the block scores; likeness-check compares many pairs
 at once, with verdicts, worst blocks and reports for CI.")
+# The decoders' libraries opened when a file needs them: no scan of the programs finds them.
+list(JOIN LIKENESS_OPENED_PACKAGES ", " LIKENESS_OPENED_DEPENDS)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "${LIKENESS_OPENED_DEPENDS}")
 list(JOIN LIKENESS_DEV_PACKAGES ", " LIKENESS_DEV_DEPENDS)
 # A static library: building against it needs the headers of the libraries it uses, and
 # pkg-config, which its CMake package and its .pc file call. The compiler and the C++ runtime
@@ -111,6 +114,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The Python module is a package of its own, python3-likeness, for the interpreter it was built
 # for: the versions it runs on and NumPy, besides the shared libraries the module loads.
 if(LIKENESS_PYTHON)
+  if(LIKENESS_OPENED_DEPENDS)
+    string(APPEND LIKENESS_PYTHON_DEPENDS ", ${LIKENESS_OPENED_DEPENDS}")
+  endif()
   likeness_package(python python3-likeness python "Block SSIM of grey images - Python module"
     "The Python module likeness scores pairs of grey pictures held in NumPy
 arrays (the mean SSIM over non-overlapping 8 x 8 blocks, and every block's

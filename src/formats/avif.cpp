@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "formats/opened_library.h"
 #include "formats/reading.h"
 #include "formats/row_source.h"
 
@@ -19,7 +20,32 @@ namespace {
 // bytes a pixel of the ceiling, more than any AV1 picture takes, lossless ones included.
 constexpr std::int64_t kAVIFBytesPerPixel = 8;
 
-using AVIFDecoder = std::unique_ptr<avifDecoder, decltype(&avifDecoderDestroy)>;
+// The functions of libavif read here.
+struct AVIFLibrary {
+    decltype(&::avifDecoderCreate) avifDecoderCreate;
+    decltype(&::avifDecoderDestroy) avifDecoderDestroy;
+    decltype(&::avifDecoderSetIOMemory) avifDecoderSetIOMemory;
+    decltype(&::avifDecoderParse) avifDecoderParse;
+    decltype(&::avifDecoderNextImage) avifDecoderNextImage;
+    decltype(&::avifRGBImageSetDefaults) avifRGBImageSetDefaults;
+    decltype(&::avifRGBFormatChannelCount) avifRGBFormatChannelCount;
+    decltype(&::avifRGBImagePixelSize) avifRGBImagePixelSize;
+    decltype(&::avifImageYUVToRGB) avifImageYUVToRGB;
+};
+
+bool takeAVIF(const OpenedLibrary& library, AVIFLibrary* functions) {
+    return LIKENESS_TAKE(library, *functions, avifDecoderCreate) &&
+           LIKENESS_TAKE(library, *functions, avifDecoderDestroy) &&
+           LIKENESS_TAKE(library, *functions, avifDecoderSetIOMemory) &&
+           LIKENESS_TAKE(library, *functions, avifDecoderParse) &&
+           LIKENESS_TAKE(library, *functions, avifDecoderNextImage) &&
+           LIKENESS_TAKE(library, *functions, avifRGBImageSetDefaults) &&
+           LIKENESS_TAKE(library, *functions, avifRGBFormatChannelCount) &&
+           LIKENESS_TAKE(library, *functions, avifRGBImagePixelSize) &&
+           LIKENESS_TAKE(library, *functions, avifImageYUVToRGB);
+}
+
+using AVIFDecoder = std::unique_ptr<avifDecoder, decltype(&::avifDecoderDestroy)>;
 
 int refusal(avifResult result) {
     switch (result) {
@@ -43,7 +69,8 @@ int refusal(avifResult result) {
 // frame is held whole and its rows handed over from it.
 class AVIFRows final : public RowSource {
   public:
-    AVIFRows() : decoder_(avifDecoderCreate(), avifDecoderDestroy) {}
+    explicit AVIFRows(const AVIFLibrary& avif)
+        : avif_(avif), decoder_(avif.avifDecoderCreate(), avif.avifDecoderDestroy) {}
 
     int open(PeekedStream* stream, const ReadLimits& limits);
     int readRows(std::uint8_t* rows, std::size_t stride, int count) override;
@@ -53,6 +80,7 @@ class AVIFRows final : public RowSource {
     int parse(const ReadLimits& limits);
     int convert();
 
+    const AVIFLibrary& avif_;
     AVIFDecoder decoder_;
     std::vector<std::uint8_t> file_;
     std::vector<std::uint8_t> rgb_;  // the frame, channels_ samples a pixel of one or two bytes
@@ -71,8 +99,8 @@ int AVIFRows::parse(const ReadLimits& limits) {
     // from a broken file, which libavif's limit would call it. libavif itself takes no picture
     // of more than 16384 x 16384 pixels.
     decoder->imageSizeLimit = AVIF_DEFAULT_IMAGE_SIZE_LIMIT;
-    avifResult result = avifDecoderSetIOMemory(decoder, file_.data(), file_.size());
-    if (result == AVIF_RESULT_OK) result = avifDecoderParse(decoder);
+    avifResult result = avif_.avifDecoderSetIOMemory(decoder, file_.data(), file_.size());
+    if (result == AVIF_RESULT_OK) result = avif_.avifDecoderParse(decoder);
     if (result != AVIF_RESULT_OK) return refusal(result);
     const avifImage* image = decoder->image;
     std::int64_t bytes = 0;
@@ -86,16 +114,16 @@ int AVIFRows::parse(const ReadLimits& limits) {
 int AVIFRows::convert() {
     const avifImage* image = decoder_->image;
     avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, image);
+    avif_.avifRGBImageSetDefaults(&rgb, image);
     rgb.depth = image->depth > 8 ? 16 : 8;
     if (image->alphaPlane == nullptr) rgb.format = AVIF_RGB_FORMAT_RGB;
     bits_ = static_cast<int>(rgb.depth);
-    channels_ = avifRGBFormatChannelCount(rgb.format);
-    rowBytes_ = rgb.width * avifRGBImagePixelSize(&rgb);
+    channels_ = avif_.avifRGBFormatChannelCount(rgb.format);
+    rowBytes_ = rgb.width * avif_.avifRGBImagePixelSize(&rgb);
     rgb_.resize(static_cast<std::size_t>(rowBytes_) * rgb.height);
     rgb.pixels = rgb_.data();
     rgb.rowBytes = rowBytes_;
-    const avifResult result = avifImageYUVToRGB(image, &rgb);
+    const avifResult result = avif_.avifImageYUVToRGB(image, &rgb);
     if (result != AVIF_RESULT_OK) return refusal(result);
     width_ = static_cast<int>(image->width);
     height_ = static_cast<int>(image->height);
@@ -112,7 +140,7 @@ int AVIFRows::open(PeekedStream* stream, const ReadLimits& limits) {
     // file's boxes say, or a grid of many.
     decoder_->imageSizeLimit = static_cast<std::uint32_t>(
         std::min<std::int64_t>(ceilingInForce(limits), AVIF_DEFAULT_IMAGE_SIZE_LIMIT));
-    const avifResult decoded = avifDecoderNextImage(decoder_.get());
+    const avifResult decoded = avif_.avifDecoderNextImage(decoder_.get());
     if (decoded != AVIF_RESULT_OK) return refusal(decoded);
     // The frame's own sides may differ from what the boxes said.
     if (!withinCeiling(decoder_->image->width, decoder_->image->height, limits)) return kBadHeader;
@@ -144,7 +172,10 @@ int AVIFRows::readRows(std::uint8_t* rows, std::size_t stride, int count) {
 }  // namespace
 
 int openAVIFrows(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out) {
-    std::unique_ptr<AVIFRows> rows(new (std::nothrow) AVIFRows());
+    // Without libavif its files are refused, as by a build without it.
+    const AVIFLibrary* avif = openedFunctions(LIKENESS_AVIF_LIBRARY, takeAVIF);
+    if (avif == nullptr) return kUnsupportedDepth;
+    std::unique_ptr<AVIFRows> rows(new (std::nothrow) AVIFRows(*avif));
     if (!rows) return kOutOfMemory;
     const int result = rows->open(stream, limits);
     if (result == kReadOk) *out = std::move(rows);

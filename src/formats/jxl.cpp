@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "formats/opened_library.h"
 #include "formats/reading.h"
 #include "formats/row_source.h"
 
@@ -22,7 +23,38 @@ constexpr std::int64_t kJXLBytesPerPixel = 8;
 // their pixels together may come to this many pictures at the ceiling, as for JPEG's scans.
 constexpr std::int64_t kJXLCeilingPasses = 32;
 
-using JXLDecoder = std::unique_ptr<JxlDecoder, decltype(&JxlDecoderDestroy)>;
+// The functions of libjxl read here.
+struct JXLLibrary {
+    decltype(&::JxlDecoderCreate) JxlDecoderCreate;
+    decltype(&::JxlDecoderDestroy) JxlDecoderDestroy;
+    decltype(&::JxlDecoderSubscribeEvents) JxlDecoderSubscribeEvents;
+    decltype(&::JxlDecoderSetCoalescing) JxlDecoderSetCoalescing;
+    decltype(&::JxlDecoderSetKeepOrientation) JxlDecoderSetKeepOrientation;
+    decltype(&::JxlDecoderSetInput) JxlDecoderSetInput;
+    decltype(&::JxlDecoderCloseInput) JxlDecoderCloseInput;
+    decltype(&::JxlDecoderProcessInput) JxlDecoderProcessInput;
+    decltype(&::JxlDecoderGetBasicInfo) JxlDecoderGetBasicInfo;
+    decltype(&::JxlDecoderGetFrameHeader) JxlDecoderGetFrameHeader;
+    decltype(&::JxlDecoderImageOutBufferSize) JxlDecoderImageOutBufferSize;
+    decltype(&::JxlDecoderSetImageOutBuffer) JxlDecoderSetImageOutBuffer;
+};
+
+bool takeJXL(const OpenedLibrary& library, JXLLibrary* functions) {
+    return LIKENESS_TAKE(library, *functions, JxlDecoderCreate) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderDestroy) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderSubscribeEvents) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderSetCoalescing) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderSetKeepOrientation) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderSetInput) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderCloseInput) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderProcessInput) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderGetBasicInfo) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderGetFrameHeader) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderImageOutBufferSize) &&
+           LIKENESS_TAKE(library, *functions, JxlDecoderSetImageOutBuffer);
+}
+
+using JXLDecoder = std::unique_ptr<JxlDecoder, decltype(&::JxlDecoderDestroy)>;
 
 // The first picture of the file (of an animation, its first frame, blended from the layers
 // before it, as djxl shows it), as libjxl decodes it with its defaults in the colour space the
@@ -32,7 +64,8 @@ using JXLDecoder = std::unique_ptr<JxlDecoder, decltype(&JxlDecoderDestroy)>;
 // ignored. libjxl hands over parts of rows in any order, so the picture is decoded whole first.
 class JXLRows final : public RowSource {
   public:
-    JXLRows() : decoder_(JxlDecoderCreate(nullptr), JxlDecoderDestroy) {}
+    explicit JXLRows(const JXLLibrary& jxl)
+        : jxl_(jxl), decoder_(jxl.JxlDecoderCreate(nullptr), jxl.JxlDecoderDestroy) {}
 
     int open(PeekedStream* stream, const ReadLimits& limits);
     int readRows(std::uint8_t* rows, std::size_t stride, int count) override;
@@ -43,6 +76,7 @@ class JXLRows final : public RowSource {
     int decode();
     int takeBasicInfo(const JxlBasicInfo& info, const ReadLimits& limits);
 
+    const JXLLibrary& jxl_;
     JXLDecoder decoder_;
     std::vector<std::uint8_t> file_;
     std::vector<std::uint8_t> samples_;  // the picture, channels a pixel of one or two bytes
@@ -68,27 +102,29 @@ int JXLRows::takeBasicInfo(const JxlBasicInfo& info, const ReadLimits& limits) {
 // A first pass over the frame headers, which libjxl reads without decoding the frames: the sides
 // against the ceiling, and the layers up to the first picture against the work budget.
 int JXLRows::checkWork(const ReadLimits& limits) {
-    const JXLDecoder headers(JxlDecoderCreate(nullptr), JxlDecoderDestroy);
+    const JXLDecoder headers(jxl_.JxlDecoderCreate(nullptr), jxl_.JxlDecoderDestroy);
     if (!headers) return kOutOfMemory;
     JxlDecoder* decoder = headers.get();
-    if (JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FRAME) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetCoalescing(decoder, JXL_FALSE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetInput(decoder, file_.data(), file_.size()) != JXL_DEC_SUCCESS) {
+    if (jxl_.JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FRAME) !=
+            JXL_DEC_SUCCESS ||
+        jxl_.JxlDecoderSetCoalescing(decoder, JXL_FALSE) != JXL_DEC_SUCCESS ||
+        jxl_.JxlDecoderSetInput(decoder, file_.data(), file_.size()) != JXL_DEC_SUCCESS) {
         return kDecoderRefused;
     }
-    JxlDecoderCloseInput(decoder);
+    jxl_.JxlDecoderCloseInput(decoder);
     const std::int64_t budget = kJXLCeilingPasses * ceilingInForce(limits);
     std::int64_t work = 0;
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
+        const JxlDecoderStatus status = jxl_.JxlDecoderProcessInput(decoder);
         if (status == JXL_DEC_BASIC_INFO) {
             JxlBasicInfo info{};
-            if (JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) return kDecoderRefused;
+            if (jxl_.JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS)
+                return kDecoderRefused;
             const int result = takeBasicInfo(info, limits);
             if (result != kReadOk) return result;
         } else if (status == JXL_DEC_FRAME) {
             JxlFrameHeader frame{};
-            if (JxlDecoderGetFrameHeader(decoder, &frame) != JXL_DEC_SUCCESS)
+            if (jxl_.JxlDecoderGetFrameHeader(decoder, &frame) != JXL_DEC_SUCCESS)
                 return kDecoderRefused;
             work += std::int64_t{frame.layer_info.xsize} * frame.layer_info.ysize;
             if (work > budget) return kDecoderRefused;
@@ -102,26 +138,26 @@ int JXLRows::checkWork(const ReadLimits& limits) {
 
 int JXLRows::decode() {
     JxlDecoder* decoder = decoder_.get();
-    if (JxlDecoderSubscribeEvents(decoder, JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetKeepOrientation(decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetInput(decoder, file_.data(), file_.size()) != JXL_DEC_SUCCESS) {
+    if (jxl_.JxlDecoderSubscribeEvents(decoder, JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+        jxl_.JxlDecoderSetKeepOrientation(decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
+        jxl_.JxlDecoderSetInput(decoder, file_.data(), file_.size()) != JXL_DEC_SUCCESS) {
         return kDecoderRefused;
     }
-    JxlDecoderCloseInput(decoder);
+    jxl_.JxlDecoderCloseInput(decoder);
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
+        const JxlDecoderStatus status = jxl_.JxlDecoderProcessInput(decoder);
         if (status == JXL_DEC_FULL_IMAGE) return kReadOk;
         if (status != JXL_DEC_NEED_IMAGE_OUT_BUFFER) return kDecoderRefused;
         std::size_t size = 0;
         const std::size_t expected = std::size_t{1} * static_cast<std::size_t>(width_) *
                                      static_cast<std::size_t>(height_) * format_.num_channels *
                                      (format_.data_type == JXL_TYPE_UINT16 ? 2 : 1);
-        if (JxlDecoderImageOutBufferSize(decoder, &format_, &size) != JXL_DEC_SUCCESS ||
+        if (jxl_.JxlDecoderImageOutBufferSize(decoder, &format_, &size) != JXL_DEC_SUCCESS ||
             size != expected) {
             return kDecoderRefused;
         }
         samples_.resize(size);
-        if (JxlDecoderSetImageOutBuffer(decoder, &format_, samples_.data(), size) !=
+        if (jxl_.JxlDecoderSetImageOutBuffer(decoder, &format_, samples_.data(), size) !=
             JXL_DEC_SUCCESS) {
             return kDecoderRefused;
         }
@@ -161,7 +197,10 @@ int JXLRows::readRows(std::uint8_t* rows, std::size_t stride, int count) {
 }  // namespace
 
 int openJXLrows(PeekedStream* stream, const ReadLimits& limits, RowSourcePtr* out) {
-    std::unique_ptr<JXLRows> rows(new (std::nothrow) JXLRows());
+    // Without libjxl its files are refused, as by a build without it.
+    const JXLLibrary* jxl = openedFunctions(LIKENESS_JXL_LIBRARY, takeJXL);
+    if (jxl == nullptr) return kUnsupportedDepth;
+    std::unique_ptr<JXLRows> rows(new (std::nothrow) JXLRows(*jxl));
     if (!rows) return kOutOfMemory;
     const int result = rows->open(stream, limits);
     if (result == kReadOk) *out = std::move(rows);
